@@ -1,0 +1,249 @@
+#pragma once
+
+#include "ipfsrecords.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrlQuery>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+
+// The one asynchronous client of a Kubo node's RPC API. Every operation returns at once
+// and answers only through signals.
+class IpfsClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Bounds one kind of per-CID metadata request.
+    struct RequestQueue {
+        QStringList pending;
+        QSet<QString> queued;
+        int active = 0;
+
+        bool enqueue(const QString& cid);
+    };
+
+    explicit IpfsClient(QObject* parent = nullptr);
+
+    void setEndpoint(const QString& host, quint16 port);
+    QString baseUrl() const;
+
+    // Identity and reachability.
+    void fetchNodeInfo();
+    void ping();
+
+    // Pin lists and unpinned local content.
+    void fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0);
+    void fetchUnpinned();
+    void cancelActiveLoading();
+
+    // Per-CID metadata, through bounded queues.
+    void fetchRefs(const QString& cid);
+    void fetchObjectStat(const QString& cid);
+    void fetchKind(const QString& cid);
+
+    void unpin(const QStringList& cids, bool toCidV0);
+
+    // Directory listing and content.
+    void fetchLs(const QString& cid);
+    void fetchCat(const QString& cid);
+
+    // Node config.
+    void fetchConfig();
+    void fetchConfigKey(const QString& key, bool expandAuto);
+    void setConfigKey(const QString& key, const QString& value, bool boolFlag, bool jsonFlag);
+    void replaceConfig(const QByteArray& bytes);
+
+    // Statistics and repository.
+    void fetchDhtStats(const QString& arg);
+    void fetchBitswapStat(bool verbose, bool human);
+    void fetchRepoStat();
+    void runRepoGc();
+
+    // Swarm and bootstrap.
+    void fetchSwarmPeers();
+    void fetchSwarmAddrs();
+    void fetchSwarmListenAddrs();
+    void swarmConnect(const QString& multiaddr);
+    void swarmDisconnect(const QString& multiaddr);
+    void fetchBootstrapPeers(bool expandAuto);
+    void bootstrapAddPeer(const QString& address);
+    void bootstrapRemovePeers(const QStringList& addresses);
+    void bootstrapRemoveAllPeers();
+
+    // Adding content and remote pinning.
+    void addLocalPaths(const QList<LocalPathSelection>& selections, const AddOptions& options);
+    void remotePinAdd(const QString& cid, const QString& service, const QString& name, bool background);
+    void fetchRemotePinStatus(const QString& cid, const QString& service);
+    void fetchRemoteServices(bool stat, const QString& name);
+    void testRemoteService(const QString& name);
+    void addRemoteService(const QString& name, const QString& endpoint, const QString& key);
+    void removeRemoteService(const QString& name);
+
+    // IPNS.
+    void fetchIpnsKeys();
+    void publishIpns(const QString& path, const QString& key);
+    void resolveIpns(const QString& name);
+
+signals:
+    void rpcRequestIssued(const QString& requestDescription);
+    void pinsReceived(const QList<PinEntry>& pins);
+    void streamEntriesLoaded(const QString& source, int count);
+    void unpinned(const QStringList& cids);
+    void refsReceived(const QString& rootCid, const QStringList& cids);
+    void nodeInfoReceived(const QString& nodeId, const QString& agentVersion);
+    void errorOccurred(const QString& message);
+    void connectionStatusChanged(bool connected);
+    void lsReceived(const QString& cid, const QList<LsEntry>& entries);
+    void catReceived(const QString& cid, const QByteArray& data);
+    void catFailed(const QString& cid, const QString& errorMessage);
+    void dagStatReceived(const QString& cid, qint64 cumulativeSize);
+    void kindReceived(const QString& cid, const QString& kind);
+    void configReceived(const QJsonObject& config);
+    void configFailed(const QString& message);
+    void configKeyReceived(const QString& key, const QJsonValue& value);
+    void configKeyRequestFailed(const QString& message);
+    void configKeySet(const QString& key, const QJsonValue& value);
+    void configKeySetFailed(const QString& message);
+    void configReplaceSucceeded();
+    void configReplaceFailed(const QString& message);
+    void dhtStatsReceived(const QJsonValue& data);
+    void dhtStatsFailed(const QString& message);
+    void bitswapStatReceived(const QJsonObject& stat);
+    void bitswapStatFailed(const QString& message);
+    void repoStatReceived(const QJsonObject& stat);
+    void repoStatFailed(const QString& message);
+    void repoGcCompleted(const QStringList& collectedCids, const QStringList& errors);
+    void repoGcFailed(const QString& message);
+    void swarmPeersReceived(const QStringList& peers);
+    void swarmAddrsReceived(const QHash<QString, QStringList>& peerAddrs);
+    void swarmListenAddrsReceived(const QStringList& listenAddrs);
+    void swarmConnectResult(const QString& target, bool ok, const QStringList& messages);
+    void swarmDisconnectResult(const QString& target, bool ok, const QStringList& messages);
+    void swarmRequestFailed(const QString& operation, const QString& message);
+    void bootstrapPeersReceived(const QStringList& peers);
+    void bootstrapAddResult(const QString& peer, bool ok, const QStringList& peers);
+    void bootstrapRemoveResult(const QStringList& removed, bool ok, const QStringList& peers);
+    void bootstrapRequestFailed(const QString& operation, const QString& message);
+    void addProgress(const QString& currentName, int processedEntries, int totalFiles);
+    void addCompleted(const QString& rootCid, const QList<AddEntry>& entries);
+    void addFailed(const QString& message);
+    void remoteServicesReceived(const QList<RemoteServiceEntry>& services);
+    void remoteServicesFailed(const QString& message);
+    void remoteServiceAdded(const QString& name);
+    void remoteServiceAddFailed(const QString& message);
+    void remoteServiceRemoved(const QString& name);
+    void remoteServiceRemoveFailed(const QString& message);
+    void remoteServiceTested(const QString& name, bool ok, const QString& message);
+    void remotePinQueued(const QString& cid, const QString& service);
+    void remotePinQueueFailed(const QString& cid, const QString& service, const QString& message);
+    void remotePinStatusReceived(const QString& cid, const QString& service, const QString& status);
+    void remotePinStatusFailed(const QString& cid, const QString& service, const QString& message);
+    void ipnsKeysReceived(const QList<IpnsKeyEntry>& keys);
+    void ipnsKeysFailed(const QString& message);
+    void ipnsPublished(const IpnsPublishResult& result);
+    void ipnsPublishFailed(const QString& message);
+    void ipnsResolved(const IpnsResolveResult& result);
+    void ipnsResolveFailed(const QString& message);
+
+private slots:
+    void onPinsReplyReadyRead(QNetworkReply* reply);
+    void onPinsReplyFinished(QNetworkReply* reply);
+    void onUnpinReplyFinished(QNetworkReply* reply);
+    void onCidFormatReplyFinished(QNetworkReply* reply);
+    void onRefsLocalReplyReadyRead(QNetworkReply* reply);
+    void onRefsLocalReplyFinished(QNetworkReply* reply);
+    void onRefsReplyFinished(QNetworkReply* reply);
+    void onNodeInfoReplyFinished(QNetworkReply* reply);
+    void onLsReplyFinished(QNetworkReply* reply);
+    void onCatReplyFinished(QNetworkReply* reply);
+    void onObjectStatReplyFinished(QNetworkReply* reply);
+    void onFilesStatReplyFinished(QNetworkReply* reply);
+    void onKindLsReplyFinished(QNetworkReply* reply);
+    void onConfigReplyFinished(QNetworkReply* reply);
+    void onConfigKeyGetReplyFinished(QNetworkReply* reply);
+    void onConfigKeySetReplyFinished(QNetworkReply* reply);
+    void onConfigReplaceReplyFinished(QNetworkReply* reply);
+    void onDhtStatsReplyFinished(QNetworkReply* reply);
+    void onBitswapStatReplyFinished(QNetworkReply* reply);
+    void onRepoStatReplyFinished(QNetworkReply* reply);
+    void onRepoGcReplyFinished(QNetworkReply* reply);
+    void onSwarmPeersReplyFinished(QNetworkReply* reply);
+    void onSwarmAddrsReplyFinished(QNetworkReply* reply);
+    void onSwarmListenAddrsReplyFinished(QNetworkReply* reply);
+    void onSwarmConnectReplyFinished(QNetworkReply* reply);
+    void onSwarmDisconnectReplyFinished(QNetworkReply* reply);
+    void onBootstrapListReplyFinished(QNetworkReply* reply);
+    void onBootstrapAddReplyFinished(QNetworkReply* reply);
+    void onBootstrapRmReplyFinished(QNetworkReply* reply);
+    void onBootstrapRmAllReplyFinished(QNetworkReply* reply);
+    void onAddReplyReadyRead(QNetworkReply* reply);
+    void onAddReplyFinished(QNetworkReply* reply);
+    void onRemoteServicesReplyFinished(QNetworkReply* reply);
+    void onRemoteServiceAddReplyFinished(QNetworkReply* reply);
+    void onRemoteServiceRmReplyFinished(QNetworkReply* reply);
+    void onRemotePinAddReplyFinished(QNetworkReply* reply);
+    void onRemotePinLsReplyFinished(QNetworkReply* reply);
+    void onIpnsKeysReplyFinished(QNetworkReply* reply);
+    void onIpnsPublishReplyFinished(QNetworkReply* reply);
+    void onIpnsResolveReplyFinished(QNetworkReply* reply);
+
+private:
+    // Request frame.
+    QNetworkRequest buildRequest(const QString& path, const QUrlQuery& query);
+    QNetworkReply* postRequest(const QString& path, const QUrlQuery& query);
+    KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
+
+    // Pin lists.
+    void startPinsRequest(const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
+    void registerLoadReply(QNetworkReply* reply);
+    void deliverParsedPins(const QList<PinEntry>& pins, int total, const QString& tag, int count,
+                           bool compositeBatch, bool forUnpinned, quint64 epoch);
+    void finishUnpinnedFetch();
+
+    // Metadata queues.
+    void pumpRefsQueue();
+    void pumpDagStatQueue();
+    void pumpKindQueue();
+    void finishRefsRequest(const QString& cid);
+    void finishDagStatRequest(const QString& cid);
+    void finishKindRequest(const QString& cid);
+    QString codecKindFromCid(const QString& cid) const;
+
+    // Unpin.
+    void sendUnpinRequests();
+
+    QNetworkAccessManager* networkManager = nullptr;
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 5001;
+    bool unpinnedActive = false;
+    bool unpinnedPinsDone = false;
+    bool unpinnedRefsDone = false;
+    QSet<QString> unpinnedPinnedCids;
+    QSet<QString> unpinnedLocalRefs;
+    RequestQueue dagStatQueue;
+    RequestQueue kindQueue;
+    RequestQueue refsQueue;
+    int compositePending = 0;
+    QHash<QString, PinEntry> compositeByCid;
+    quint64 pinsEpoch = 0;
+    QSet<QNetworkReply*> activeLoadReplies;
+    QStringList unpinOriginals;
+    QStringList unpinFormatted;
+    int unpinPending = 0;
+    QHash<QNetworkReply*, QByteArray> addLineBuffers;
+    QHash<QNetworkReply*, QList<AddEntry>> addEntriesByReply;
+    QHash<QNetworkReply*, int> addFileCounts;
+    QHash<QNetworkReply*, AddOptions> addOptionsByReply;
+    QHash<QNetworkReply*, QString> addStreamErrors;
+};

@@ -4,8 +4,7 @@ AddFileBodyDevice::AddFileBodyDevice(const QString& filePath, qint64 size, QObje
     : QIODevice(parent)
     , file(filePath)
     , declaredSize(qMax<qint64>(size, 0))
-{
-}
+{ }
 
 bool AddFileBodyDevice::seek(qint64 pos)
 {
@@ -37,8 +36,8 @@ qint64 AddFileBodyDevice::readData(char* data, qint64 maxSize)
     }
     const qint64 got = file.read(data, qMin(maxSize, declaredSize - offset));
     if (got <= 0) {
-        setErrorString(got == 0 ? tr("%1 became shorter during the upload").arg(file.fileName())
-                                : file.errorString());
+        setErrorString(
+            got == 0 ? tr("%1 became shorter during the upload").arg(file.fileName()) : file.errorString());
         file.close();
         return -1;
     }

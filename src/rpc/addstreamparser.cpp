@@ -44,7 +44,8 @@ QList<AddStreamLine> takeAddStreamLines(QByteArray& buffer)
     QList<AddStreamLine> lines;
     qsizetype start = 0;
     for (qsizetype newline = buffer.indexOf('\n'); newline >= 0; newline = buffer.indexOf('\n', start)) {
-        AddStreamLine line = parseAddStreamLine(QByteArray::fromRawData(buffer.constData() + start, newline - start));
+        AddStreamLine line
+            = parseAddStreamLine(QByteArray::fromRawData(buffer.constData() + start, newline - start));
         if (line.kind != AddStreamLine::Ignored)
             lines.append(std::move(line));
         start = newline + 1;

@@ -14,7 +14,7 @@ struct AddStreamLine {
     enum Kind { Ignored, Entry, Error };
     Kind kind = Ignored;
     AddEntry entry; // Entry: the reported object, with a non-empty hash
-    QString error;  // Error: the node's trimmed "Error" text
+    QString error; // Error: the node's trimmed "Error" text
 };
 
 // Reads one reported object; the hash may be empty ("Size" counts only when sent as text).

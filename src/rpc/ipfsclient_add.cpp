@@ -53,8 +53,7 @@ class AddBodyBuilder
 public:
     explicit AddBodyBuilder(QHttpMultiPart* multiPart)
         : multiPart(multiPart)
-    {
-    }
+    { }
 
     void addSelection(const LocalPathSelection& selection)
     {
@@ -112,9 +111,10 @@ private:
             anyPart = true;
         }
 
-        const QFileInfoList entries = QDir(absolutePath).entryInfoList(
-            QDir::AllDirs | QDir::Files | QDir::Drives | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-            QDir::Name | QDir::DirsFirst);
+        const QFileInfoList entries = QDir(absolutePath)
+                                          .entryInfoList(QDir::AllDirs | QDir::Files | QDir::Drives
+                                                  | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                              QDir::Name | QDir::DirsFirst);
         for (const QFileInfo& entry : entries) {
             const QString childName = relativeName.isEmpty()
                 ? entry.fileName()

@@ -47,12 +47,13 @@ AddToIpfsDialog::AddToIpfsDialog(IpfsClient* client, QWidget* parent)
     sizing.maxScreenHeightFraction = 0.9;
     DialogSizing::attach(this, sizing);
 
-    connect(pinDestinationCombo, &QComboBox::currentTextChanged, this,
-            &AddToIpfsDialog::onPinDestinationChanged);
+    connect(
+        pinDestinationCombo, &QComboBox::currentTextChanged, this, &AddToIpfsDialog::onPinDestinationChanged);
     onPinDestinationChanged();
 
     if (client) {
-        connect(client, &IpfsClient::remoteServicesReceived, this, &AddToIpfsDialog::onRemoteServicesReceived);
+        connect(
+            client, &IpfsClient::remoteServicesReceived, this, &AddToIpfsDialog::onRemoteServicesReceived);
         connect(client, &IpfsClient::remoteServicesFailed, this, &AddToIpfsDialog::onRemoteServicesFailed);
         client->fetchRemoteServices(false, QString());
     } else {
@@ -69,7 +70,8 @@ void AddToIpfsDialog::buildWidgets()
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(8);
 
-    auto* intro = new QLabel(tr("Select files and/or directories from the browser, then add them to the selection list."));
+    auto* intro = new QLabel(
+        tr("Select files and/or directories from the browser, then add them to the selection list."));
     intro->setWordWrap(true);
     layout->addWidget(intro);
 
@@ -222,8 +224,8 @@ void AddToIpfsDialog::onAddFiles()
 
 void AddToIpfsDialog::onAddFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Choose folder to add"), QString(),
-                                                             QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Choose folder to add"), QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
         addPaths({ folder });
 }
@@ -316,9 +318,9 @@ void AddToIpfsDialog::onRemoteServicesReceived(const QList<RemoteServiceEntry>& 
     else if (remoteServiceCombo->count() > 0)
         remoteServiceCombo->setCurrentIndex(0);
 
-    remoteServiceStatusLabel->setText(
-        services.isEmpty() ? tr("No configured services found. Configure one in File -> Remote Services.")
-                           : tr("Loaded %1 configured service(s).").arg(services.size()));
+    remoteServiceStatusLabel->setText(services.isEmpty()
+            ? tr("No configured services found. Configure one in File -> Remote Services.")
+            : tr("Loaded %1 configured service(s).").arg(services.size()));
     remoteServiceStatusLabel->setStyleSheet(QStringLiteral("color: gray;"));
 }
 
@@ -346,7 +348,8 @@ void AddToIpfsDialog::onAcceptClicked()
         return;
     }
     if (remote && chosen.onlyHash) {
-        refuse(tr("Remote pinning requires data blocks to be available. Disable 'Only hash' for remote pinning."));
+        refuse(tr(
+            "Remote pinning requires data blocks to be available. Disable 'Only hash' for remote pinning."));
         return;
     }
     const QString nickname = remoteServiceCombo->currentText().trimmed();

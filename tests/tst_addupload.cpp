@@ -542,6 +542,42 @@ private slots:
         QCOMPARE(node->requests(QStringLiteral("/add")).last().parts.first().body, QByteArray("start"));
     }
 
+    void progressReceiverMaySpinTheEventLoop()
+    {
+        // A modal progress dialog processes events inside its slot; the upload may end right there.
+        QVERIFY(writeFile(path(QStringLiteral("a")), "a"));
+        node->route(QStringLiteral("/add"),
+            FakeKuboNode::streamed({ addLine(QStringLiteral("a"), QStringLiteral("Qa"))
+                                           + addLine(QStringLiteral("b"), QStringLiteral("Qb")),
+                                       addLine(QString(), QStringLiteral("Qw")) },
+                30));
+        QStringList events;
+        bool nested = false;
+        connect(client, &IpfsClient::addProgress, this, [&](const QString& name, int processed, int) {
+            events.append(QStringLiteral("progress %1 %2").arg(name).arg(processed));
+            if (nested)
+                return;
+            nested = true;
+            QEventLoop loop;
+            connect(client, &IpfsClient::addCompleted, &loop, &QEventLoop::quit);
+            connect(client, &IpfsClient::addFailed, &loop, &QEventLoop::quit);
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+            loop.exec();
+        });
+        connect(client, &IpfsClient::addCompleted, this,
+            [&](const QString& root, const QList<AddEntry>& entries) {
+                events.append(QStringLiteral("completed %1 %2").arg(root).arg(entries.size()));
+            });
+
+        client->addLocalPaths({ selection(path(QStringLiteral("a"))) }, AddOptions());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !events.isEmpty() && events.last().startsWith(QStringLiteral("completed")), 20000);
+        QTest::qWait(100);
+        QCOMPARE(events.last(), QStringLiteral("completed Qw 3"));
+        QCOMPARE(events.filter(QStringLiteral("completed")).size(), 1);
+        QCOMPARE(events.first(), QStringLiteral("progress a 1"));
+    }
+
     void concurrentUploadsKeepTheirOwnState()
     {
         QVERIFY(writeFile(path(QStringLiteral("a")), "a"));

@@ -181,9 +181,11 @@ void IpfsClient::onAddReplyReadyRead(QNetworkReply* reply)
     if (lines.isEmpty())
         return;
 
+    // All state first, signals after: a progress receiver may spin the event loop (a modal
+    // progress dialog does), which can bring this reply's next data or its end right here.
     QList<AddEntry>& entries = addEntriesByReply[reply];
     QString& streamError = addStreamErrors[reply];
-    const int fileCount = addFileCounts.value(reply);
+    QList<QPair<QString, int>> reports;
     for (const AddStreamLine& line : lines) {
         if (line.kind == AddStreamLine::Error) {
             if (streamError.isEmpty())
@@ -191,15 +193,22 @@ void IpfsClient::onAddReplyReadyRead(QNetworkReply* reply)
             continue;
         }
         entries.append(line.entry);
-        emit addProgress(line.entry.name, int(entries.size()), fileCount);
+        reports.append({ line.entry.name, int(entries.size()) });
+    }
+    const int fileCount = addFileCounts.value(reply);
+    for (const auto& report : std::as_const(reports)) {
+        if (!addLineBuffers.contains(reply))
+            break; // the upload ended meanwhile; nothing may follow its outcome
+        emit addProgress(report.first, report.second, fileCount);
     }
 }
 
 void IpfsClient::onAddReplyFinished(QNetworkReply* reply)
 {
-    reply->deleteLater();
-    if (!addLineBuffers.contains(reply))
+    if (!addLineBuffers.contains(reply)) {
+        reply->deleteLater();
         return;
+    }
     onAddReplyReadyRead(reply);
 
     const QByteArray lastLine = addLineBuffers.take(reply);
@@ -216,8 +225,12 @@ void IpfsClient::onAddReplyFinished(QNetworkReply* reply)
     else if (last.kind == AddStreamLine::Error && streamError.isEmpty())
         streamError = last.error;
 
-    if (reply->error() != QNetworkReply::NoError) {
-        emit addFailed(tr("Add failed: %1").arg(reply->errorString()));
+    const bool transferFailed = reply->error() != QNetworkReply::NoError;
+    const QString transferError = reply->errorString();
+    reply->deleteLater(); // frees the multipart body and closes its files
+
+    if (transferFailed) {
+        emit addFailed(tr("Add failed: %1").arg(transferError));
         return;
     }
     if (!streamError.isEmpty()) {

@@ -365,6 +365,20 @@ private slots:
         QCOMPARE(w.service->currentText(), QStringLiteral("typed"));
     }
 
+    void sizedAndRemembered()
+    {
+        {
+            AddToIpfsDialog dialog(nullptr, nullptr);
+            QCOMPARE(dialog.minimumSize(), QSize(920, 560));
+            QCOMPARE(dialog.windowTitle(), QStringLiteral("Add files/directories to IPFS"));
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            dialog.close();
+        }
+        QVERIFY(
+            !appSettings().value(QStringLiteral("Dialogs/AddToIpfsDialog/geometry")).toByteArray().isEmpty());
+    }
+
     void withoutClientTheListIsUnavailable()
     {
         AddToIpfsDialog dialog(nullptr, nullptr);

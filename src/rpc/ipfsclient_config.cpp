@@ -1,7 +1,6 @@
 #include "ipfsclient.h"
 
 #include <QBuffer>
-#include <QDateTime>
 #include <QHttpMultiPart>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -12,6 +11,13 @@
 namespace {
 
 constexpr QLatin1String kConfigKeyRequired("Config key is required.");
+
+// QUrlQuery takes a valid percent sequence in an item as already encoded, so a value typed as
+// "%41" would reach the node as "A"; escaping every '%' sends the text as it stands.
+QString literalQueryText(QString text)
+{
+    return text.replace(QLatin1Char('%'), QLatin1String("%25"));
+}
 
 // Reads a reply that must carry a JSON object; returns the failure text, empty on success.
 QString readObjectReply(
@@ -44,7 +50,7 @@ void IpfsClient::fetchConfigKey(const QString& key, bool expandAuto)
         return;
     }
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("arg"), trimmedKey);
+    query.addQueryItem(QStringLiteral("arg"), literalQueryText(trimmedKey));
     if (expandAuto)
         query.addQueryItem(QStringLiteral("expand-auto"), QStringLiteral("true"));
     QNetworkReply* reply = postRequest(QStringLiteral("/config"), query);
@@ -64,8 +70,8 @@ void IpfsClient::setConfigKey(const QString& key, const QString& value, bool boo
         return;
     }
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("arg"), trimmedKey);
-    query.addQueryItem(QStringLiteral("arg"), value);
+    query.addQueryItem(QStringLiteral("arg"), literalQueryText(trimmedKey));
+    query.addQueryItem(QStringLiteral("arg"), literalQueryText(value));
     if (boolFlag)
         query.addQueryItem(QStringLiteral("bool"), QStringLiteral("true"));
     if (jsonFlag)
@@ -81,13 +87,10 @@ void IpfsClient::replaceConfig(const QByteArray& bytes)
         return;
     }
 
-    // The multipart body brings its own content type with the boundary.
+    // The frame sets the URL, User-Agent and Origin and logs the call; the multipart body then
+    // brings its own content type with the boundary.
     QNetworkRequest request = buildRequest(QStringLiteral("/config/replace"), QUrlQuery());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QVariant());
-    emit rpcRequestIssued(
-        QStringLiteral("[%1] POST %2")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-                request.url().toString(QUrl::FullyEncoded)));
 
     auto* multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     QHttpPart part;

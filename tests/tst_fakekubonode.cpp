@@ -12,12 +12,10 @@ class TestFakeKuboNode : public QObject
     Q_OBJECT
 
     QNetworkReply* post(QNetworkAccessManager& manager, FakeKuboNode& node, const QString& command,
-        const QByteArray& userAgent = "Vaxel/test")
+                        const QByteArray& userAgent = "Vaxel/test")
     {
-        QNetworkRequest request(
-            QUrl(QStringLiteral("http://127.0.0.1:%1/api/v0%2").arg(node.port()).arg(command)));
-        request.setHeader(
-            QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v0%2").arg(node.port()).arg(command)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
         request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
         return manager.post(request, QByteArray());
     }
@@ -45,10 +43,8 @@ private slots:
         QCOMPARE(node.requestCount(QStringLiteral("/pin/ls")), 1);
         const auto request = node.requests(QStringLiteral("/pin/ls")).first();
         QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.queryKeys(),
-            (QStringList { QStringLiteral("type"), QStringLiteral("arg"), QStringLiteral("arg") }));
-        QCOMPARE(request.queryValues(QStringLiteral("arg")),
-            (QStringList { QStringLiteral("b"), QStringLiteral("a c") }));
+        QCOMPARE(request.queryKeys(), (QStringList { QStringLiteral("type"), QStringLiteral("arg"), QStringLiteral("arg") }));
+        QCOMPARE(request.queryValues(QStringLiteral("arg")), (QStringList { QStringLiteral("b"), QStringLiteral("a c") }));
         QCOMPARE(request.header("user-agent"), QByteArray("Vaxel/test"));
     }
 
@@ -63,8 +59,7 @@ private slots:
         QCOMPARE(finish(browser), QByteArray("403 - Forbidden"));
         QCOMPARE(browser->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 403);
 
-        QNetworkReply* get = manager.get(
-            QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v0/id").arg(node.port()))));
+        QNetworkReply* get = manager.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v0/id").arg(node.port()))));
         QCOMPARE(finish(get), QByteArray("405 - Method Not Allowed"));
 
         QNetworkReply* unknown = post(manager, node, QStringLiteral("/nope"));
@@ -86,16 +81,14 @@ private slots:
     {
         FakeKuboNode node;
         QVERIFY(node.start());
-        node.route(QStringLiteral("/refs/local"),
-            FakeKuboNode::streamed({ "{\"Ref\":\"a\"}\n{\"Re", "f\":\"b\"}\n" }, 20));
+        node.route(QStringLiteral("/refs/local"), FakeKuboNode::streamed({ "{\"Ref\":\"a\"}\n{\"Re", "f\":\"b\"}\n" }, 20));
         node.route(QStringLiteral("/cat"), FakeKuboNode::held());
         FakeKuboNode::Response cut = FakeKuboNode::text("0123456789");
         cut.cutAfterBytes = 4;
         node.route(QStringLiteral("/ls"), cut);
         QNetworkAccessManager manager;
 
-        QCOMPARE(finish(post(manager, node, QStringLiteral("/refs/local"))),
-            QByteArray("{\"Ref\":\"a\"}\n{\"Ref\":\"b\"}\n"));
+        QCOMPARE(finish(post(manager, node, QStringLiteral("/refs/local"))), QByteArray("{\"Ref\":\"a\"}\n{\"Ref\":\"b\"}\n"));
 
         QNetworkReply* heldReply = post(manager, node, QStringLiteral("/cat?arg=x"));
         QTRY_COMPARE(node.heldCount(QStringLiteral("/cat")), 1);
@@ -116,8 +109,7 @@ private slots:
         QNetworkAccessManager manager;
         auto* multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
         QHttpPart part;
-        part.setHeader(QNetworkRequest::ContentDispositionHeader,
-            QStringLiteral("form-data; name=\"file\"; filename=\"a.txt\""));
+        part.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"file\"; filename=\"a.txt\""));
         part.setBody("hello\r\nworld");
         multipart->append(part);
         QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v0/add").arg(node.port())));

@@ -128,7 +128,8 @@ void IpfsClient::onPinsReplyReadyRead(QNetworkReply* reply)
     if (!reply)
         return;
     if (reply->property("pinsEpoch").toULongLong() != pinsEpoch) {
-        reply->skip(reply->bytesAvailable());
+        if (reply->bytesAvailable() > 0)
+            reply->skip(reply->bytesAvailable());
         pinStreams.remove(reply);
         return;
     }

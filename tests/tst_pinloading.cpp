@@ -256,6 +256,64 @@ private slots:
         }
     }
 
+    // The line reader has a quick path for plain lines; whatever the line, it must agree with reading
+    // the line as a JSON document.
+    void parsePinLsLineAgreesWithJsonReading()
+    {
+        const auto reference = [](const QByteArray& line, PinEntry* entry) {
+            const QJsonDocument document = QJsonDocument::fromJson(line);
+            if (!document.isObject())
+                return false;
+            const QJsonObject object = document.object();
+            QJsonObject source;
+            if (object.contains(QLatin1String("PinLsObject")))
+                source = object.value(QLatin1String("PinLsObject")).toObject();
+            else if (object.contains(QLatin1String("Cid")))
+                source = object;
+            else
+                return false;
+            entry->cid = source.value(QLatin1String("Cid")).toString();
+            entry->type = source.value(QLatin1String("Type")).toString();
+            entry->name = source.value(QLatin1String("Name")).toString();
+            return !entry->cid.isEmpty();
+        };
+        const QList<QByteArray> seeds {
+            pinLine("bafyA", "recursive", "a name").trimmed(),
+            R"( { "Cid" : "bafyA" , "Type":"direct" } )",
+            "{\"Cid\":\"bafyA\",\"Name\":\"caf\xc3\xa9\",\"Type\":\"recursive\"}",
+            "{\"Cid\":\"ba\\\"fy\",\"Name\":\"\\u00e9\\n\",\"Type\":\"recursive\"}",
+            R"({"Cid":"bafyA","Cid":"bafyB"})",
+            R"({"Cid":"bafyA","Size":12,"Extra":{"a":[1,2]}})",
+            R"({"PinLsObject":{"Cid":"bafyA","Type":"direct","Name":"n"}})",
+            R"({"Type":"recursive","Name":"no cid"})",
+            R"({"Cid":"","Type":"recursive"})",
+            "{}",
+        };
+        const QByteArray alphabet("{}[]\":,\\ \t\r\n\v0aCidTypeName\x7f\xc3\xa9\xff", 30);
+        QRandomGenerator random(20261210);
+        for (int round = 0; round < 20000; ++round) {
+            QByteArray line = seeds.at(random.bounded(int(seeds.size())));
+            const int mutations = random.bounded(4);
+            for (int m = 0; m < mutations && !line.isEmpty(); ++m) {
+                const int at = random.bounded(int(line.size()));
+                const char byte = alphabet.at(random.bounded(int(alphabet.size())));
+                switch (random.bounded(3)) {
+                case 0: line.remove(at, 1); break;
+                case 1: line.insert(at, byte); break;
+                default: line[at] = byte; break;
+                }
+            }
+            PinEntry expected;
+            expected.cid = expected.type = expected.name = QStringLiteral("unset");
+            PinEntry actual = expected;
+            const bool accepted = reference(line, &expected);
+            QCOMPARE(::parsePinLsLine(line, &actual), accepted);
+            QCOMPARE(actual.cid, expected.cid);
+            QCOMPARE(actual.type, expected.type);
+            QCOMPARE(actual.name, expected.name);
+        }
+    }
+
     void lineCounterIsIndependentOfChunking()
     {
         const QByteArray stream

@@ -133,13 +133,18 @@ void IpfsClient::onPinsReplyReadyRead(QNetworkReply* reply)
         pinStreams.remove(reply);
         return;
     }
-    const QByteArray chunk = reply->readAll();
-    if (chunk.isEmpty())
+    const qint64 available = reply->bytesAvailable();
+    if (available <= 0)
         return;
 
-    // Lines are only counted here; the worker parses the finished body once.
+    // Lines are only counted here; the worker parses the finished body once. The chunk is read
+    // straight onto the end of the body: one copy, and growth is geometric.
     PinStream& stream = pinStreams[reply];
-    stream.body.append(chunk);
+    const qsizetype oldSize = stream.body.size();
+    stream.body.resize(oldSize + available);
+    const qint64 read = reply->read(stream.body.data() + oldSize, available);
+    stream.body.resize(oldSize + qMax<qint64>(read, 0));
+    const QByteArrayView chunk = QByteArrayView(stream.body).sliced(oldSize);
     const int previous = reply->property("streamCount").toInt();
     const int count = previous + stream.lines.feed(chunk);
     if (count == previous)

@@ -528,7 +528,9 @@ private slots:
         client->addLocalPaths({ selection(path(QStringLiteral("shrinks.bin"))) }, AddOptions());
         QVERIFY(QFile::resize(path(QStringLiteral("shrinks.bin")), 1000));
         QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
-        QVERIFY(failed.first().first().toString().startsWith(QStringLiteral("Add failed: ")));
+        QCOMPARE(failed.first().first().toString(),
+            QStringLiteral("Add failed: %1 became shorter while it was being uploaded")
+                .arg(QFileInfo(path(QStringLiteral("shrinks.bin"))).absoluteFilePath()));
         QCOMPARE(completed.size(), 0);
 
         // Grown: what the file held when the upload was built is sent.
@@ -540,6 +542,16 @@ private slots:
         grows.close();
         QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, 20000);
         QCOMPARE(node->requests(QStringLiteral("/add")).last().parts.first().body, QByteArray("start"));
+
+        // Removed before its part went out: the node cannot get it, and the message says which.
+        QVERIFY(writeFile(path(QStringLiteral("removed.bin")), "r"));
+        client->addLocalPaths({ selection(path(QStringLiteral("removed.bin"))) }, AddOptions());
+        QVERIFY(QFile::remove(path(QStringLiteral("removed.bin"))));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 2, 20000);
+        QVERIFY2(failed.last().first().toString().startsWith(
+                     QStringLiteral("Add failed: Cannot read %1: ").arg(path(QStringLiteral("removed.bin")))),
+            qPrintable(failed.last().first().toString()));
+        QCOMPARE(completed.size(), 1);
     }
 
     void progressReceiverMaySpinTheEventLoop()

@@ -1,11 +1,9 @@
-#include "addfilebodydevice.h"
+#include "addmultipartbody.h"
 #include "addstreamparser.h"
-#include "appsettings.h"
 #include "ipfsclient.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -18,9 +16,9 @@ QString boolWord(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-// Percent-escapes the bytes of a header value that would end the header line (control
-// characters) and, with escapeNodeSpecials, those a node decodes or that end the quoted
-// filename ('%', '+', '"', '\\'). Everything else, UTF-8 included, is sent as it is.
+// A node percent-decodes file names and reads '+' as a blank, so '%' and '+' are escaped, as
+// are the quote and backslash that would end or escape the quoted name (escapeNodeSpecials);
+// control characters would end the header line. Everything else, UTF-8 included, goes as it is.
 QByteArray escapeHeaderValue(const QString& value, bool escapeNodeSpecials)
 {
     const QByteArray utf8 = value.toUtf8();
@@ -42,8 +40,8 @@ QByteArray escapeHeaderValue(const QString& value, bool escapeNodeSpecials)
 
 QByteArray contentDisposition(const QString& relativeName)
 {
-    return QByteArrayLiteral("form-data; name=\"file\"; filename=\"") + escapeHeaderValue(relativeName, true)
-        + '"';
+    return QByteArrayLiteral("Content-Disposition: form-data; name=\"file\"; filename=\"")
+        + escapeHeaderValue(relativeName, true) + '"';
 }
 
 // Builds the multipart body of one upload: one part per folder and per file, depth-first,
@@ -51,8 +49,8 @@ QByteArray contentDisposition(const QString& relativeName)
 class AddBodyBuilder
 {
 public:
-    explicit AddBodyBuilder(QHttpMultiPart* multiPart)
-        : multiPart(multiPart)
+    explicit AddBodyBuilder(AddMultipartBody* body)
+        : body(body)
     { }
 
     void addSelection(const LocalPathSelection& selection)
@@ -80,15 +78,10 @@ private:
         const qint64 size = probe.size();
         probe.close();
 
-        auto* body = new AddFileBodyDevice(absolutePath, size, multiPart);
-        body->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-
-        QHttpPart part;
-        part.setRawHeader(QByteArrayLiteral("Content-Disposition"), contentDisposition(relativeName));
-        part.setRawHeader(QByteArrayLiteral("Abspath"), escapeHeaderValue(absolutePath, false));
-        part.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
-        part.setBodyDevice(body);
-        multiPart->append(part);
+        body->appendFilePart(
+            { contentDisposition(relativeName), "Abspath: " + escapeHeaderValue(absolutePath, false),
+                QByteArrayLiteral("Content-Type: application/octet-stream") },
+            absolutePath, size);
         ++fileCount;
         anyPart = true;
     }
@@ -104,10 +97,8 @@ private:
         visitedFolders.insert(visitKey);
 
         if (!relativeName.isEmpty()) {
-            QHttpPart part;
-            part.setRawHeader(QByteArrayLiteral("Content-Disposition"), contentDisposition(relativeName));
-            part.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-directory"));
-            multiPart->append(part);
+            body->appendPart({ contentDisposition(relativeName),
+                QByteArrayLiteral("Content-Type: application/x-directory") });
             anyPart = true;
         }
 
@@ -126,7 +117,7 @@ private:
         }
     }
 
-    QHttpMultiPart* multiPart;
+    AddMultipartBody* body;
     QSet<QString> visitedFolders;
 };
 
@@ -146,22 +137,24 @@ void IpfsClient::addLocalPaths(const QList<LocalPathSelection>& selections, cons
     query.addQueryItem(QStringLiteral("only-hash"), boolWord(options.onlyHash));
     query.addQueryItem(QStringLiteral("cid-version"), QString::number(options.cidVersion));
 
-    // The frame logs the call; the network layer sets the multipart type with its boundary.
+    // The frame logs the call, before the body is looked for.
     QNetworkRequest request = buildRequest(QStringLiteral("/add"), query);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QVariant());
 
-    auto* multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    AddBodyBuilder builder(multiPart);
+    auto* body = new AddMultipartBody;
+    AddBodyBuilder builder(body);
     for (const LocalPathSelection& selection : selections)
         builder.addSelection(selection);
     if (!builder.anyPart) {
-        multiPart->deleteLater();
+        body->deleteLater();
         emit addFailed(tr("No readable files or folders found in the selected input."));
         return;
     }
+    body->open(QIODevice::ReadOnly);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, body->contentType());
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
-    QNetworkReply* reply = networkManager->post(request, multiPart);
-    multiPart->setParent(reply);
+    QNetworkReply* reply = networkManager->post(request, body);
+    body->setParent(reply);
     addLineBuffers.insert(reply, QByteArray());
     addEntriesByReply.insert(reply, {});
     addFileCounts.insert(reply, builder.fileCount);
@@ -226,8 +219,11 @@ void IpfsClient::onAddReplyFinished(QNetworkReply* reply)
         streamError = last.error;
 
     const bool transferFailed = reply->error() != QNetworkReply::NoError;
-    const QString transferError = reply->errorString();
-    reply->deleteLater(); // frees the multipart body and closes its files
+    // The network layer only says "Unknown error" when a file let the body down; name the file.
+    const auto* body = reply->findChild<AddMultipartBody*>(QString(), Qt::FindDirectChildrenOnly);
+    const QString bodyFailure = body ? body->readFailure() : QString();
+    const QString transferError = bodyFailure.isEmpty() ? reply->errorString() : bodyFailure;
+    reply->deleteLater(); // frees the body and closes its file
 
     if (transferFailed) {
         emit addFailed(tr("Add failed: %1").arg(transferError));

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include "fakekubonode.h"
+#include "ipfsclient.h"
 #include "logmasking.h"
 
 using namespace Qt::StringLiterals;
@@ -10,8 +12,10 @@ class TestLogMasking : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void masks_data();
     void masks();
+    void serviceAddLogLineHidesTheToken();
 };
 
 void TestLogMasking::masks_data()
@@ -62,6 +66,36 @@ void TestLogMasking::masks()
     const QUrl parsed(url, QUrl::StrictMode);
     QVERIFY(parsed.isValid());
     QCOMPARE(maskSecretsForLog(parsed), logged);
+}
+
+void TestLogMasking::serviceAddLogLineHidesTheToken()
+{
+    FakeKuboNode node;
+    QVERIFY(node.start());
+    node.route(u"/pin/remote/service/add"_s, FakeKuboNode::json("{}"));
+    IpfsClient client;
+    client.setEndpoint(node.host(), node.port());
+    QSignalSpy logged(&client, &IpfsClient::rpcRequestIssued);
+    QSignalSpy added(&client, &IpfsClient::remoteServiceAdded);
+
+    client.addRemoteService(u"pinata"_s, u"https://api.example/psa"_s, u"s3cr3t-token"_s);
+    QVERIFY(added.wait());
+    // The node still gets the real token.
+    QCOMPARE(node.requests(u"/pin/remote/service/add"_s).first().queryValues(u"arg"_s).value(2),
+        u"s3cr3t-token"_s);
+
+    QCOMPARE(logged.size(), 1);
+    const QString line = logged.first().first().toString();
+    const QString url
+        = u"http://127.0.0.1:%1/api/v0/pin/remote/service/add?arg=pinata&arg=https%3A%2F%2Fapi.example%2Fpsa&arg=***"_s
+              .arg(node.port());
+    const QRegularExpression shape(u"^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] POST (.*)$"_s);
+    const QRegularExpressionMatch match = shape.match(line);
+    QVERIFY2(match.hasMatch(), qPrintable(line));
+    // Remove once the request frame logs through maskSecretsForLog.
+    QEXPECT_FAIL("", "the request frame does not mask its log line yet", Abort);
+    QCOMPARE(match.captured(1), url);
+    QVERIFY(!line.contains(u"s3cr3t"_s));
 }
 
 QTEST_GUILESS_MAIN(TestLogMasking)

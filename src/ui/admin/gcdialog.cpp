@@ -91,10 +91,14 @@ GcDialog::GcDialog(IpfsClient* client, QWidget* parent)
     setWindowTitle(tr("Repo stats"));
 
     statusLabel = new QLabel(tr("Repo stats"), this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
     repoStatsButton = new QPushButton(tr("Repo stats"), this);
+    repoStatsButton->setObjectName(QStringLiteral("repoStatsButton"));
     runGcButton = new QPushButton(tr("Run garbage collection"), this);
+    runGcButton->setObjectName(QStringLiteral("runGcButton"));
     outputEdit = new QTextEdit(this);
+    outputEdit->setObjectName(QStringLiteral("outputEdit"));
     outputEdit->setReadOnly(true);
     outputEdit->setAcceptRichText(false);
 

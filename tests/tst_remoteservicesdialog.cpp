@@ -25,7 +25,6 @@ const QString kRemove = u"/pin/remote/service/rm"_s;
 
 // What a message box showed before the test answered it.
 struct SeenBox {
-    bool seen = false;
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -33,29 +32,43 @@ struct SeenBox {
     bool hasDefaultButton = false;
 };
 
-// Answers the next modal message box with the given button, recording what it showed.
-std::shared_ptr<SeenBox> answerNextBox(QMessageBox::StandardButton answer)
+// Answers every modal message box with the next answer queued before the action. A box nobody
+// expected is recorded and closed, so that it can never block the test.
+class BoxAnswerer : public QObject
 {
-    auto seen = std::make_shared<SeenBox>();
-    auto* timer = new QTimer(qApp);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, seen, answer] {
+public:
+    BoxAnswerer()
+    {
+        timer.setInterval(10);
+        connect(&timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+        timer.start();
+    }
+
+    void expect(QMessageBox::StandardButton answer) { answers.append(answer); }
+
+    QList<SeenBox> seen;
+    QStringList unexpected;
+
+private:
+    void poll()
+    {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        timer->stop();
-        timer->deleteLater();
-        seen->seen = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->icon = box->icon();
-        seen->buttons = box->standardButtons();
-        seen->hasDefaultButton = box->defaultButton() != nullptr;
-        box->button(answer)->click();
-    });
-    timer->start();
-    return seen;
-}
+        seen.append({ box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+            box->defaultButton() != nullptr });
+        QAbstractButton* button = answers.isEmpty() ? nullptr : box->button(answers.takeFirst());
+        if (!button) {
+            unexpected << box->text();
+            box->reject();
+            return;
+        }
+        button->click();
+    }
+
+    QTimer timer;
+    QList<QMessageBox::StandardButton> answers;
+};
 
 } // namespace
 
@@ -72,6 +85,7 @@ class TestRemoteServicesDialog : public QObject
         bool holdListings = false; // hold unfiltered listings
         RemoteServicesDialog* dialog = nullptr;
         QSignalSpy* statusBar = nullptr;
+        BoxAnswerer boxes;
 
         Window()
         {
@@ -130,9 +144,22 @@ class TestRemoteServicesDialog : public QObject
         }
     };
 
+    std::unique_ptr<Window> current;
+    Window& makeWindow()
+    {
+        current = std::make_unique<Window>();
+        return *current;
+    }
+
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { appSettings().clear(); }
+    void cleanup()
+    {
+        const QStringList unexpected = current ? current->boxes.unexpected : QStringList();
+        current.reset();
+        QVERIFY2(unexpected.isEmpty(), qPrintable(u"unexpected message box: "_s + unexpected.join(u"; "_s)));
+    }
 
     void opensWithAListing();
     void everyListingSelectsTheFirstRow();
@@ -152,7 +179,7 @@ private slots:
 
 void TestRemoteServicesDialog::opensWithAListing()
 {
-    Window window;
+    Window& window = makeWindow();
     window.holdListings = true;
     window.open();
     QCOMPARE(window.dialog->windowTitle(), u"Remote pinning services"_s);
@@ -185,7 +212,7 @@ void TestRemoteServicesDialog::opensWithAListing()
 
 void TestRemoteServicesDialog::everyListingSelectsTheFirstRow()
 {
-    Window window;
+    Window& window = makeWindow();
     window.listing = R"({"RemoteServices":[{"Service":"a","ApiEndpoint":"https://a"},{"Service":"b"}]})";
     window.open();
     QCOMPARE(window.list()->currentRow(), 0);
@@ -206,7 +233,7 @@ void TestRemoteServicesDialog::everyListingSelectsTheFirstRow()
 
 void TestRemoteServicesDialog::emptyListingKeepsTheForm()
 {
-    Window window;
+    Window& window = makeWindow();
     window.holdListings = true;
     window.open();
     QTRY_COMPARE(window.node.heldCount(kList), 1);
@@ -242,7 +269,7 @@ void TestRemoteServicesDialog::enablingRule()
     QFETCH(QString, token);
     QFETCH(bool, save);
     QFETCH(bool, testAndRemove);
-    Window window;
+    Window& window = makeWindow();
     window.open();
     window.fill(nickname, endpoint, token);
     QCOMPARE(window.button(u"saveButton"_s)->isEnabled(), save);
@@ -252,7 +279,7 @@ void TestRemoteServicesDialog::enablingRule()
 
 void TestRemoteServicesDialog::busyDisablesEverythingButClose()
 {
-    Window window;
+    Window& window = makeWindow();
     window.open();
     window.fill(u"p"_s, u"https://e"_s, u"t"_s);
     window.holdTests = true;
@@ -274,7 +301,7 @@ void TestRemoteServicesDialog::busyDisablesEverythingButClose()
 
 void TestRemoteServicesDialog::saveSendsTrimmedFieldsAndRefreshes()
 {
-    Window window;
+    Window& window = makeWindow();
     window.open();
     window.fill(u" pinata "_s, u" https://api.example/psa "_s, u" tok "_s);
     window.statusBar->clear();
@@ -336,7 +363,7 @@ void TestRemoteServicesDialog::answersOfTheNode()
     QFETCH(QString, message);
     QFETCH(QString, statusBar);
 
-    Window window;
+    Window& window = makeWindow();
     window.open();
     window.listing = reply; // the test answer, for the list route
     if (command != kList)
@@ -344,18 +371,15 @@ void TestRemoteServicesDialog::answersOfTheNode()
     window.fill(u"pinata"_s, u"https://e"_s, u"tok"_s);
 
     const bool removing = buttonName == u"removeButton";
-    const auto question = removing ? answerNextBox(QMessageBox::Yes) : nullptr;
     if (removing)
-        QTimer::singleShot(0, window.button(buttonName), &QPushButton::click);
-    else
-        window.button(buttonName)->click();
-    if (question)
-        QTRY_VERIFY(question->seen);
-    const auto box = answerNextBox(QMessageBox::Ok);
-    QTRY_VERIFY(box->seen);
-    QCOMPARE(box->title, u"Remote services"_s);
-    QCOMPARE(int(box->icon), icon);
-    QCOMPARE(box->text, message);
+        window.boxes.expect(QMessageBox::Yes);
+    window.boxes.expect(QMessageBox::Ok);
+    window.button(buttonName)->click();
+    QTRY_COMPARE(window.boxes.seen.size(), removing ? 2 : 1);
+    const SeenBox box = window.boxes.seen.last();
+    QCOMPARE(box.title, u"Remote services"_s);
+    QCOMPARE(int(box.icon), icon);
+    QCOMPARE(box.text, message);
     QTRY_VERIFY(!window.busy());
     QCOMPARE(window.status()->text(), message);
     QCOMPARE(window.status()->styleSheet(), icon == QMessageBox::Warning ? u"color: darkred;"_s : QString());
@@ -366,41 +390,42 @@ void TestRemoteServicesDialog::answersOfTheNode()
 
 void TestRemoteServicesDialog::failedListingShowsNoBox()
 {
-    Window window;
+    Window& window = makeWindow();
     window.listing = "[]";
     window.open();
     const QString message = u"Remote service request failed: invalid JSON response."_s;
     QCOMPARE(window.status()->text(), message);
     QCOMPARE(window.status()->styleSheet(), u"color: darkred;"_s);
     QCOMPARE(window.statusBarTexts(), QStringList { message });
-    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(window.boxes.seen.isEmpty());
 }
 
 void TestRemoteServicesDialog::removeAsksWithoutDefaultAndActsOnTheTypedName()
 {
-    Window window;
+    Window& window = makeWindow();
     window.listing = R"({"RemoteServices":[{"Service":"listed"}]})";
     window.open();
     QCOMPARE(window.list()->currentRow(), 0);
     window.nickname()->setText(u" typed "_s);
 
     // No: nothing is sent.
-    auto question = answerNextBox(QMessageBox::No);
+    window.boxes.expect(QMessageBox::No);
     window.button(u"removeButton"_s)->click();
-    QVERIFY(question->seen);
-    QCOMPARE(question->title, u"Remove remote service"_s);
-    QCOMPARE(question->text, u"Remove service 'typed' from Kubo configuration?"_s);
-    QCOMPARE(question->icon, QMessageBox::Question);
-    QCOMPARE(question->buttons, QMessageBox::Yes | QMessageBox::No);
-    QVERIFY(!question->hasDefaultButton);
+    QCOMPARE(window.boxes.seen.size(), 1);
+    const SeenBox question = window.boxes.seen.first();
+    QCOMPARE(question.title, u"Remove remote service"_s);
+    QCOMPARE(question.text, u"Remove service 'typed' from Kubo configuration?"_s);
+    QCOMPARE(question.icon, QMessageBox::Question);
+    QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(!question.hasDefaultButton);
     QVERIFY(!window.busy());
     QCOMPARE(window.node.requestCount(kRemove), 0);
 
     // Yes: the typed nickname goes, not the selected row; the listing follows.
     window.statusBar->clear();
-    question = answerNextBox(QMessageBox::Yes);
+    window.boxes.expect(QMessageBox::Yes);
     window.button(u"removeButton"_s)->click();
-    QVERIFY(question->seen);
+    QCOMPARE(window.boxes.seen.size(), 2);
     QTRY_COMPARE(window.node.requestCount(kRemove), 1);
     QCOMPARE(window.node.requests(kRemove).first().queryValues(u"arg"_s), QStringList { u"typed"_s });
     QTRY_COMPARE(window.node.requestCount(kList), 2);
@@ -426,24 +451,24 @@ void TestRemoteServicesDialog::missingInputIsAnsweredWithABox()
 {
     QFETCH(QByteArray, slot);
     QFETCH(QString, message);
-    Window window;
+    Window& window = makeWindow();
     window.open();
     window.fill(u"  "_s, u"https://e"_s, u" "_s);
     window.node.clearRequests();
 
-    const auto box = answerNextBox(QMessageBox::Ok);
+    window.boxes.expect(QMessageBox::Ok);
     QVERIFY(QMetaObject::invokeMethod(window.dialog, slot.constData()));
-    QVERIFY(box->seen);
-    QCOMPARE(box->title, u"Remote services"_s);
-    QCOMPARE(box->icon, QMessageBox::Information);
-    QCOMPARE(box->text, message);
+    QCOMPARE(window.boxes.seen.size(), 1);
+    QCOMPARE(window.boxes.seen.first().title, u"Remote services"_s);
+    QCOMPARE(window.boxes.seen.first().icon, QMessageBox::Information);
+    QCOMPARE(window.boxes.seen.first().text, message);
     QVERIFY(!window.busy());
     QVERIFY(window.node.requests().isEmpty());
 }
 
 void TestRemoteServicesDialog::foreignListingEndsTheWaitEarly()
 {
-    Window window;
+    Window& window = makeWindow();
     window.open();
     window.fill(u"p"_s, QString(), QString());
     window.holdTests = true;

@@ -285,6 +285,14 @@ void TestRemoteClient::answers_data()
     QTest::newRow("test: listed")
         << u"serviceTest"_s << test << 200 << QByteArray(R"({"RemoteServices":[{"Service":"pinata"}]})")
         << u"remoteServiceTested: pinata | true | Service 'pinata' is configured and reachable."_s;
+    QTest::newRow("test: listed and valid")
+        << u"serviceTest"_s << test << 200
+        << QByteArray(R"({"RemoteServices":[{"Service":"pinata","Stat":{"Status":"valid"}}]})")
+        << u"remoteServiceTested: pinata | true | Service 'pinata' is configured and reachable."_s;
+    QTest::newRow("test: listed but invalid")
+        << u"serviceTest"_s << test << 200
+        << QByteArray(R"({"RemoteServices":[{"Service":"pinata","Stat":{"Status":"invalid"}}]})")
+        << u"remoteServiceTested: pinata | false | Service 'pinata' is configured, but Kubo could not reach it."_s;
     QTest::newRow("test: listed in other case")
         << u"serviceTest"_s << test << 200 << QByteArray(R"({"RemoteServices":[{"Service":"Pinata"}]})")
         << u"remoteServiceTested: pinata | false | Service 'pinata' was not returned by Kubo."_s;

@@ -15,6 +15,8 @@ private slots:
     void gcBody();
     void serviceList_data();
     void serviceList();
+    void unreachableServices_data();
+    void unreachableServices();
     void pinStatus_data();
     void pinStatus();
     void replyErrorText_data();
@@ -121,6 +123,27 @@ void TestReplyReaders::serviceList()
     for (const RemoteServiceEntry& entry : reading.services)
         got << entry.name + QLatin1Char('|') + entry.endpoint;
     QCOMPARE(got, entries);
+}
+
+void TestReplyReaders::unreachableServices_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("unreachable");
+    QTest::newRow("listing with stat") << QByteArray(
+        R"({"RemoteServices":[{"Service":"good","Stat":{"Status":"valid","PinCount":{"Pinned":3}}},)"
+        R"({"Service":"bad","Stat":{"Status":"invalid"}},{"Service":"plain"}]})")
+                                       << QStringList { u"bad"_s };
+    QTest::newRow("listing without stat")
+        << QByteArray(R"({"RemoteServices":[{"Service":"a"}]})") << QStringList();
+}
+
+void TestReplyReaders::unreachableServices()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, unreachable);
+    const RemoteServicesReading reading = readRemoteServicesBody(body);
+    QVERIFY(reading.ok);
+    QCOMPARE(reading.unreachable, unreachable);
 }
 
 void TestReplyReaders::pinStatus_data()

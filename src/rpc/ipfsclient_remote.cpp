@@ -160,12 +160,15 @@ void IpfsClient::onRemoteServicesReplyFinished(QNetworkReply* reply)
     }
     const bool listed = std::any_of(reading.services.cbegin(), reading.services.cend(),
         [&name](const RemoteServiceEntry& entry) { return entry.name == name; });
-    if (listed)
-        emit remoteServiceTested(
-            name, true, QStringLiteral("Service '%1' is configured and reachable.").arg(name));
-    else
+    if (!listed)
         emit remoteServiceTested(
             name, false, QStringLiteral("Service '%1' was not returned by Kubo.").arg(name));
+    else if (reading.unreachable.contains(name))
+        emit remoteServiceTested(name, false,
+            QStringLiteral("Service '%1' is configured, but Kubo could not reach it.").arg(name));
+    else
+        emit remoteServiceTested(
+            name, true, QStringLiteral("Service '%1' is configured and reachable.").arg(name));
 }
 
 void IpfsClient::onRemoteServiceAddReplyFinished(QNetworkReply* reply)

@@ -103,6 +103,11 @@ RemoteServicesReading readRemoteServicesBody(const QByteArray& body)
             continue;
         entry.endpoint = firstNonEmptyString(service, endpointKeys);
         reading.services.append(entry);
+        // With "stat" the node tries each service; "invalid" means it could not use it.
+        const QString status
+            = service.value(QLatin1String("Stat")).toObject().value(QLatin1String("Status")).toString();
+        if (status.trimmed().compare(QLatin1String("invalid"), Qt::CaseInsensitive) == 0)
+            reading.unreachable.append(entry.name);
     }
     reading.ok = true;
     return reading;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Readers of the remote pinning replies; they need no network, so tests and fuzzers call them directly.
 
@@ -14,6 +15,7 @@ QString remoteReplyErrorText(const QByteArray& body);
 struct RemoteServicesReading {
     bool ok = false;
     QList<RemoteServiceEntry> services; // in the node's order; entries without a nickname are left out
+    QStringList unreachable; // nicknames whose "Stat" the node gives as "invalid" (listing with stat)
     QString error; // the user-facing text when not ok
 };
 

@@ -43,6 +43,13 @@ void TestLogMasking::masks_data()
         << base + u"/config?arg=Pinning.RemoteServices.p.API.Key&arg=***&json=false"_s;
     QTest::newRow("config value of a private key") << base + u"/config?arg=Identity.PrivKey&arg=CAESQ"_s
                                                    << base + u"/config?arg=Identity.PrivKey&arg=***"_s;
+    QTest::newRow("config value holding the services")
+        << base + u"/config?arg=Pinning.RemoteServices&arg=%7B%22p%22%3A%7B%7D%7D&json=true"_s
+        << base + u"/config?arg=Pinning.RemoteServices&arg=***&json=true"_s;
+    QTest::newRow("config value under the identity")
+        << base + u"/config?arg=identity&arg=x"_s << base + u"/config?arg=identity&arg=***"_s;
+    QTest::newRow("config token leaf")
+        << base + u"/config?arg=Some.AuthToken&arg=x"_s << base + u"/config?arg=Some.AuthToken&arg=***"_s;
     QTest::newRow("config read of a key name stays")
         << base + u"/config?arg=Pinning.RemoteServices.p.API.Key"_s
         << base + u"/config?arg=Pinning.RemoteServices.p.API.Key"_s;

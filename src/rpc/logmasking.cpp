@@ -19,9 +19,15 @@ bool isCredentialItemName(const QString& name)
     return names.contains(name, Qt::CaseInsensitive);
 }
 
-// Config keys such as "Pinning.RemoteServices.<name>.API.Key" or "Identity.PrivKey".
+// Config values that are or may hold a secret: the remote pinning services (tokens live under
+// "Pinning.RemoteServices.<name>.API.Key"), the node identity (its private key), and any leaf named
+// like a key, token, secret or password.
 bool isSecretConfigKey(const QString& key)
 {
+    const QString root = key.section(QLatin1Char('.'), 0, 0);
+    if (root.compare(QLatin1String("Pinning"), Qt::CaseInsensitive) == 0
+        || root.compare(QLatin1String("Identity"), Qt::CaseInsensitive) == 0)
+        return true;
     const QString leaf = key.section(QLatin1Char('.'), -1);
     static const QStringList endings = { QStringLiteral("key"), QStringLiteral("token"),
         QStringLiteral("secret"), QStringLiteral("password") };

@@ -37,6 +37,8 @@ public:
 
     void setEndpoint(const QString& host, quint16 port);
     QString baseUrl() const;
+    QString endpointHost() const { return host; }
+    quint16 endpointPort() const { return port; }
 
     // Identity and reachability.
     void fetchNodeInfo();

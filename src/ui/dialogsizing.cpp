@@ -4,7 +4,8 @@
 
 void DialogSizing::attach(QDialog* dialog, const Options& options)
 {
-    Q_UNUSED(dialog) Q_UNUSED(options)
+    Q_UNUSED(dialog)
+    Q_UNUSED(options)
 }
 
 void DialogSizing::requestRefit(QDialog* dialog)

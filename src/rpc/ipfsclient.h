@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
@@ -222,8 +223,16 @@ private:
     void finishKindRequest(const QString& cid);
     QString codecKindFromCid(const QString& cid) const;
 
-    // Unpin.
-    void sendUnpinRequests();
+    // Unpin. Each unpin with CIDv0 conversion keeps its own state, shared by its conversion
+    // replies, so that overlapping unpins never mix their answers.
+    struct UnpinConversion {
+        QStringList originals;
+        QStringList formatted;
+        int pending = 0;
+    };
+    void completeUnpinConversion(const QSharedPointer<UnpinConversion>& conversion, int index,
+                                 const QString& converted);
+    void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
     QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
@@ -240,9 +249,7 @@ private:
     QHash<QString, PinEntry> compositeByCid;
     quint64 pinsEpoch = 0;
     QSet<QNetworkReply*> activeLoadReplies;
-    QStringList unpinOriginals;
-    QStringList unpinFormatted;
-    int unpinPending = 0;
+    QHash<QNetworkReply*, QSharedPointer<UnpinConversion>> unpinConversions;
     QHash<QNetworkReply*, QByteArray> addLineBuffers;
     QHash<QNetworkReply*, QList<AddEntry>> addEntriesByReply;
     QHash<QNetworkReply*, int> addFileCounts;

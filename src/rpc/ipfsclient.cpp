@@ -2,6 +2,7 @@
 
 #include "appsettings.h"
 #include "kuboreplyparser.h"
+#include "logmasking.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -74,7 +75,8 @@ QNetworkRequest IpfsClient::buildRequest(const QString& path, const QUrlQuery& q
     applyConfiguredOriginHeader(request);
 
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    emit rpcRequestIssued(QStringLiteral("[%1] POST %2").arg(now, url.toString(QUrl::FullyEncoded)));
+    // Secrets (a remote service's access token) travel in the query; the log shows them masked.
+    emit rpcRequestIssued(QStringLiteral("[%1] POST %2").arg(now, maskSecretsForLog(url)));
     return request;
 }
 

@@ -319,6 +319,36 @@ private slots:
         QCOMPARE(options.unpinLocalAfterRemote, true);
     }
 
+    void asksTheNodeForItsServices()
+    {
+        FakeKuboNode node;
+        QVERIFY(node.start());
+        node.route(QStringLiteral("/pin/remote/service/ls"),
+            FakeKuboNode::json(
+                "{\"RemoteServices\":[{\"Service\":\"pinata-prod\",\"ApiEndpoint\":\"https://p\"},"
+                "{\"Service\":\"backup\",\"ApiEndpoint\":\"https://b\"}]}"));
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
+        appSettings().setValue(kNicknameKey, QStringLiteral("backup"));
+
+        AddToIpfsDialog dialog(&client, nullptr);
+        const Widgets w = widgets(dialog);
+        QTRY_COMPARE(w.status->text(), QStringLiteral("Loaded 2 configured service(s)."));
+        QCOMPARE(node.requestCount(QStringLiteral("/pin/remote/service/ls")), 1);
+        const FakeKuboNode::Request request = node.requests(QStringLiteral("/pin/remote/service/ls")).first();
+        QCOMPARE(request.rawQuery, QStringLiteral("stat=false"));
+        QCOMPARE(w.service->count(), 2);
+        QCOMPARE(w.service->currentText(), QStringLiteral("backup"));
+
+        // A refusal from the node only changes the status line.
+        node.route(
+            QStringLiteral("/pin/remote/service/ls"), FakeKuboNode::kuboError(QStringLiteral("offline")));
+        client.fetchRemoteServices(false, QString()); // as the services window would
+        QTRY_VERIFY(w.status->text().startsWith(QStringLiteral("Could not load services: ")));
+        QCOMPARE(w.status->styleSheet(), QStringLiteral("color: darkred;"));
+        QCOMPARE(w.service->count(), 2);
+    }
+
     void listsTheNodesServices()
     {
         FakeKuboNode node;

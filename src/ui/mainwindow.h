@@ -45,7 +45,7 @@ class SwarmDialog;
 // The application's main window: the pin table and everything that works on it.
 // The implementation is split by concern: mainwindow.cpp (construction, settings),
 // mainwindow_ui.cpp (menus, tool bar, table, status bar), mainwindow_status.cpp (status line,
-// banner, logs), mainwindow_refresh.cpp, mainwindow_add.cpp, mainwindow_pinactions.cpp,
+// banner, logs), mainwindow_refresh.cpp, mainwindow_metadata.cpp, mainwindow_add.cpp, mainwindow_pinactions.cpp,
 // mainwindow_ipns.cpp, mainwindow_auxwindows.cpp, mainwindow_update.cpp.
 class MainWindow : public QMainWindow
 {
@@ -169,6 +169,8 @@ private:
     int minimumCidColumnWidth() const;
     void scheduleCountUpdate();
     void autoFitColumns();
+    void requestSizesAndKinds(const QList<PinEntry>& rows); // mainwindow_metadata.cpp
+    qint64 visibleDagSizeTotal() const;
 
     // Pin actions (mainwindow_pinactions.cpp).
     QStringList selectedCids() const;

@@ -49,6 +49,8 @@ public:
     const PinEntry* pinAt(int row) const;
     PinType pinTypeAt(int row) const { return pinTypes.at(row); }
     PinTypeCounts countsByType() const;
+    // Sum of the DAG sizes known so far, over all rows.
+    qint64 knownDagSizeTotal() const { return knownSizeTotal; }
     QStringList allCids() const;
 
     static QString formatSize(qint64 bytes);
@@ -61,11 +63,13 @@ private:
     };
 
     template <typename Update> void updateRowsOfCid(const QString& cid, Update update);
+    static void releaseInBackground(QList<PinEntry> oldPins, QHash<QString, RowSpan> oldIndex);
 
     QList<PinEntry> pins;
     QHash<QString, RowSpan> rowsByCid;
     QList<int> nextRowOfSameCid; // empty while no CID occurs twice
     QList<PinType> pinTypes;
+    qint64 knownSizeTotal = 0;
     mutable QFont cidFont;
     mutable QFont headerFont;
     mutable bool headerFontReady = false;
@@ -108,5 +112,6 @@ private:
     mutable QString decodedPattern;
     mutable QRegularExpression::PatternOptions decodedOptions;
     mutable QString literalNeedle;
+    mutable QString asciiFoldedNeedle; // lower-cased needle when it is plain ASCII, else empty
     mutable bool patternIsLiteral = false;
 };

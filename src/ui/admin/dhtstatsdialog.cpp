@@ -39,24 +39,29 @@ DhtStatsDialog::DhtStatsDialog(IpfsClient* client, QWidget* parent)
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(u"DHT:"_s, this));
     dhtCombo = new QComboBox(this);
+    dhtCombo->setObjectName(u"dhtCombo"_s);
     dhtCombo->setMinimumWidth(140);
     dhtCombo->addItem(u"wan & lan (default)"_s, QString());
     for (const QString& name : { u"wan"_s, u"lan"_s, u"wanserver"_s, u"lanserver"_s })
         dhtCombo->addItem(name, name);
     row->addWidget(dhtCombo);
     statusLabel = new QLabel(u"Click Refresh to load /api/v0/stats/dht"_s, this);
+    statusLabel->setObjectName(u"statusLabel"_s);
     statusLabel->setStyleSheet(u"color: gray;"_s);
     row->addWidget(statusLabel);
     row->addStretch();
     refreshButton = new QPushButton(u"Refresh"_s, this);
+    refreshButton->setObjectName(u"refreshButton"_s);
     row->addWidget(refreshButton);
     layout->addLayout(row);
 
     scrollArea = new QScrollArea(this);
+    scrollArea->setObjectName(u"scrollArea"_s);
     scrollArea->setWidgetResizable(true);
     scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scrollArea->setFrameShape(QFrame::NoFrame);
     contentWidget = new QWidget(scrollArea);
+    contentWidget->setObjectName(u"contentWidget"_s);
     contentWidget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
     auto* contentLayout = new QVBoxLayout(contentWidget);
     contentLayout->setContentsMargins(0, 0, 0, 0);

@@ -50,25 +50,33 @@ NetworkStatsDialog::NetworkStatsDialog(IpfsClient* client, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
     statusLabel = new QLabel(u"Click Refresh to load network diagnostics"_s, this);
+    statusLabel->setObjectName(u"statusLabel"_s);
     statusLabel->setStyleSheet(u"color: gray;"_s);
     row->addWidget(statusLabel);
     row->addStretch();
     copyButton = new QPushButton(u"Copy JSON"_s, this);
+    copyButton->setObjectName(u"copyButton"_s);
     saveButton = new QPushButton(u"Save snapshot..."_s, this);
+    saveButton->setObjectName(u"saveButton"_s);
     refreshButton = new QPushButton(u"Refresh"_s, this);
+    refreshButton->setObjectName(u"refreshButton"_s);
     row->addWidget(copyButton);
     row->addWidget(saveButton);
     row->addWidget(refreshButton);
     layout->addLayout(row);
 
     connectivityLabel = makeSummaryLabel(u"Connectivity: \u2014"_s, this);
+    connectivityLabel->setObjectName(u"connectivityLabel"_s);
     routingLabel = makeSummaryLabel(u"Routing: \u2014"_s, this);
+    routingLabel->setObjectName(u"routingLabel"_s);
     exchangeLabel = makeSummaryLabel(u"Exchange: \u2014"_s, this);
+    exchangeLabel->setObjectName(u"exchangeLabel"_s);
     layout->addWidget(connectivityLabel);
     layout->addWidget(routingLabel);
     layout->addWidget(exchangeLabel);
 
     jsonEdit = new QTextEdit(this);
+    jsonEdit->setObjectName(u"jsonEdit"_s);
     jsonEdit->setReadOnly(true);
     jsonEdit->setPlaceholderText(u"Network snapshot JSON will appear here."_s);
     layout->addWidget(jsonEdit);

@@ -54,12 +54,17 @@ void SwarmDialog::buildLayout()
     auto* layout = new QVBoxLayout(this);
 
     filterEdit = new QLineEdit(this);
+    filterEdit->setObjectName(u"filterEdit"_s);
     filterEdit->setPlaceholderText(u"Quick filter peers/addresses..."_s);
     peerEdit = new QLineEdit(this);
+    peerEdit->setObjectName(u"peerEdit"_s);
     peerEdit->setPlaceholderText(u"Peer multiaddr (example: /ip4/.../tcp/.../p2p/<peerId>)"_s);
     connectButton = new QPushButton(u"Connect"_s, this);
+    connectButton->setObjectName(u"connectButton"_s);
     disconnectButton = new QPushButton(u"Disconnect selected"_s, this);
+    disconnectButton->setObjectName(u"disconnectButton"_s);
     refreshButton = new QPushButton(u"Refresh"_s, this);
+    refreshButton->setObjectName(u"refreshButton"_s);
     auto* topRow = new QHBoxLayout;
     topRow->addWidget(filterEdit, 1);
     topRow->addWidget(peerEdit, 1);
@@ -70,23 +75,28 @@ void SwarmDialog::buildLayout()
 
     summaryLabel
         = new QLabel(u"Connected peers: 0 | Listen addrs: 0 | Known peers: 0 | Bootstrap peers: 0"_s, this);
+    summaryLabel->setObjectName(u"summaryLabel"_s);
     summaryLabel->setStyleSheet(u"font-weight: bold;"_s);
     layout->addWidget(summaryLabel);
 
     statusLabel = new QLabel(u"Click Refresh to load swarm diagnostics"_s, this);
+    statusLabel->setObjectName(u"statusLabel"_s);
     statusLabel->setStyleSheet(u"color: gray;"_s);
     layout->addWidget(statusLabel);
 
     auto* tabs = new QTabWidget(this);
     peersTable = makeTable({ u"Connected peer multiaddr"_s }, tabs);
+    peersTable->setObjectName(u"peersTable"_s);
     peersTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     peersTable->setSelectionMode(QAbstractItemView::SingleSelection);
     tabs->addTab(peersTable, u"Connected peers"_s);
 
     listenTable = makeTable({ u"Listen address"_s }, tabs);
+    listenTable->setObjectName(u"listenTable"_s);
     tabs->addTab(listenTable, u"Listen addresses"_s);
 
     knownAddrsTable = makeTable({ u"Peer ID"_s, u"Known addresses"_s }, tabs);
+    knownAddrsTable->setObjectName(u"knownAddrsTable"_s);
     knownAddrsTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
     knownAddrsTable->setColumnWidth(0, 320);
     tabs->addTab(knownAddrsTable, u"Known addresses"_s);
@@ -95,12 +105,17 @@ void SwarmDialog::buildLayout()
     auto* bootstrapLayout = new QVBoxLayout(bootstrapPage);
     bootstrapLayout->setContentsMargins(0, 0, 0, 0);
     bootstrapEdit = new QLineEdit(bootstrapPage);
+    bootstrapEdit->setObjectName(u"bootstrapEdit"_s);
     bootstrapEdit->setPlaceholderText(u"Bootstrap peer (example: /ip4/.../tcp/.../p2p/<peerId>)"_s);
     bootstrapAddButton = new QPushButton(u"Add peer"_s, bootstrapPage);
+    bootstrapAddButton->setObjectName(u"bootstrapAddButton"_s);
     bootstrapRemoveSelectedButton = new QPushButton(u"Remove selected"_s, bootstrapPage);
+    bootstrapRemoveSelectedButton->setObjectName(u"bootstrapRemoveSelectedButton"_s);
     bootstrapRemoveAllButton = new QPushButton(u"Remove all"_s, bootstrapPage);
+    bootstrapRemoveAllButton->setObjectName(u"bootstrapRemoveAllButton"_s);
     bootstrapRemoveAllButton->setEnabled(false);
     refreshBootstrapButton = new QPushButton(u"Refresh bootstrap"_s, bootstrapPage);
+    refreshBootstrapButton->setObjectName(u"refreshBootstrapButton"_s);
     auto* bootstrapRow = new QHBoxLayout;
     bootstrapRow->addWidget(bootstrapEdit, 1);
     bootstrapRow->addWidget(bootstrapAddButton);
@@ -109,6 +124,7 @@ void SwarmDialog::buildLayout()
     bootstrapRow->addWidget(refreshBootstrapButton);
     bootstrapLayout->addLayout(bootstrapRow);
     bootstrapTable = makeTable({ u"Bootstrap peer multiaddr"_s }, bootstrapPage);
+    bootstrapTable->setObjectName(u"bootstrapTable"_s);
     bootstrapTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     bootstrapTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
     bootstrapLayout->addWidget(bootstrapTable);

@@ -99,6 +99,7 @@ void SwarmDialog::buildLayout()
     knownAddrsTable->setObjectName(u"knownAddrsTable"_s);
     knownAddrsTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
     knownAddrsTable->setColumnWidth(0, 320);
+    knownAddrsTable->setWordWrap(false); // row heights follow the number of addresses
     tabs->addTab(knownAddrsTable, u"Known addresses"_s);
 
     auto* bootstrapPage = new QWidget(tabs);
@@ -237,6 +238,10 @@ void SwarmDialog::applyTableFilter(QTableWidget* table, const QString& filter)
     const QString needle = filter.trimmed();
     const int rows = table->rowCount();
     const int columns = table->columnCount();
+    // With updates off the header skips its per-row repaint bookkeeping, which would make
+    // hiding n rows cost n^2.
+    const bool updates = table->updatesEnabled();
+    table->setUpdatesEnabled(false);
     for (int row = 0; row < rows; ++row) {
         bool match = needle.isEmpty();
         for (int column = 0; !match && column < columns; ++column) {
@@ -247,6 +252,7 @@ void SwarmDialog::applyTableFilter(QTableWidget* table, const QString& filter)
         if (table->isRowHidden(row) == match)
             table->setRowHidden(row, !match);
     }
+    table->setUpdatesEnabled(updates);
 }
 
 void SwarmDialog::onPeersReceived(const QStringList& list)
@@ -273,12 +279,16 @@ void SwarmDialog::onAddrsReceived(const QHash<QString, QStringList>& table)
     QStringList peerIds = peerAddrs.keys();
     peerIds.sort();
     QList<QStringList> rows;
+    QList<int> lineCounts;
     rows.reserve(peerIds.size());
-    for (const QString& peerId : std::as_const(peerIds))
-        rows.append({ peerId, peerAddrs.value(peerId).join(u'\n') });
+    lineCounts.reserve(peerIds.size());
+    for (const QString& peerId : std::as_const(peerIds)) {
+        const QStringList& addresses = peerAddrs[peerId];
+        rows.append({ peerId, addresses.join(u'\n') });
+        lineCounts.append(int(addresses.size()));
+    }
     fillRows(knownAddrsTable, rows);
-    // Several addresses share one cell, one per line.
-    knownAddrsTable->resizeRowsToContents();
+    fitRowsToLineCounts(knownAddrsTable, lineCounts); // one address per line in one cell
     reapplyFilter();
     refreshSummary();
     markRefreshPartCompleted(u"addrs"_s);

@@ -1,5 +1,6 @@
 #include "tablefill.h"
 
+#include <QHeaderView>
 #include <QTableWidget>
 
 namespace {
@@ -53,4 +54,19 @@ void fillSingleColumn(QTableWidget* table, const QStringList& values)
     table->setRowCount(int(values.size()));
     for (int row = 0; row < values.size(); ++row)
         table->setItem(row, 0, new QTableWidgetItem(values.at(row)));
+}
+
+void fitRowsToLineCounts(QTableWidget* table, const QList<int>& lineCounts)
+{
+    QHeaderView* header = table->verticalHeader();
+    HeldUpdates held(table);
+    // The default height holds one line; each further line adds the font's line spacing.
+    // Measured from the font, not the cells, so it holds while the table is hidden too.
+    const int oneLine = header->defaultSectionSize();
+    const int lineSpacing = table->fontMetrics().lineSpacing();
+    for (int row = 0; row < lineCounts.size() && row < table->rowCount(); ++row) {
+        const int lines = lineCounts.at(row);
+        if (lines > 1)
+            header->resizeSection(row, oneLine + (lines - 1) * lineSpacing);
+    }
 }

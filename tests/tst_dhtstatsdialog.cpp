@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 
 using namespace Qt::StringLiterals;
@@ -186,6 +187,9 @@ private slots:
         QCOMPARE(table->item(0, 2)->text(), u"Yes"_s);
         QCOMPARE(table->item(1, 2)->text(), u"No"_s); // no "Connected"
         QCOMPARE(table->item(2, 3)->text(), u"q"_s);
+        // Each table shows all its rows: the window scrolls, not the table.
+        QTRY_COMPARE(table->verticalScrollBar()->maximum(), 0);
+        QVERIFY(table->viewport()->height() >= 3 * table->rowHeight(0));
 
         for (int i : { 1, 2 }) {
             auto* empty = boxes.at(i)->findChild<QLabel*>();

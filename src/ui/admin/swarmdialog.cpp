@@ -145,8 +145,6 @@ void SwarmDialog::buildLayout()
 
 void SwarmDialog::connectClient()
 {
-    if (!client)
-        return;
     connect(client, &IpfsClient::swarmPeersReceived, this, &SwarmDialog::onPeersReceived);
     connect(client, &IpfsClient::swarmAddrsReceived, this, &SwarmDialog::onAddrsReceived);
     connect(client, &IpfsClient::swarmListenAddrsReceived, this, &SwarmDialog::onListenAddrsReceived);

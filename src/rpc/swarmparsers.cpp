@@ -44,8 +44,8 @@ QStringList parseSwarmPeers(const QJsonObject& object)
     if (!peers.isArray())
         return trimmedNonEmptyStrings(object.value("Strings"_L1));
 
-    static const QStringList addressKeys = { u"Addr"_s, u"Address"_s, u"addr"_s, u"address"_s };
-    static const QStringList idKeys = { u"Peer"_s, u"ID"_s, u"Id"_s, u"id"_s, u"peer"_s };
+    const QStringList addressKeys = { u"Addr"_s, u"Address"_s, u"addr"_s, u"address"_s };
+    const QStringList idKeys = { u"Peer"_s, u"ID"_s, u"Id"_s, u"id"_s, u"peer"_s };
 
     const QJsonArray array = peers.toArray();
     QStringList result;

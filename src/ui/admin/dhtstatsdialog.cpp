@@ -18,7 +18,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kDhtArgKey = u"DhtStatsDialog/dhtArg"_s;
+constexpr auto kDhtArgKey = "DhtStatsDialog/dhtArg"_L1;
 
 } // namespace
 

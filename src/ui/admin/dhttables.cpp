@@ -11,11 +11,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kDhtBoxStyle = u"QGroupBox { font-weight: bold; margin-top: 10px; padding-top: 8px; } "
-                             "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_s;
-const QString kBucketBoxStyle
-    = u"QGroupBox { font-weight: normal; margin-top: 6px; } "
-      "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_s;
+constexpr auto kDhtBoxStyle = "QGroupBox { font-weight: bold; margin-top: 10px; padding-top: 8px; } "
+                              "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_L1;
+constexpr auto kBucketBoxStyle
+    = "QGroupBox { font-weight: normal; margin-top: 6px; } "
+      "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_L1;
 
 // Inside the scrolling window a table shows all its rows; the window scrolls, not each table.
 void fitTableToRows(QTableWidget* table, int columnsWidth)
@@ -103,7 +103,7 @@ QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWi
     const QJsonArray buckets = dht.value("Buckets"_L1).toArray();
 
     auto* dhtBox = new QGroupBox(u"DHT: %1"_s.arg(name), parent);
-    dhtBox->setStyleSheet(kDhtBoxStyle);
+    dhtBox->setStyleSheet(QString(kDhtBoxStyle));
     auto* dhtLayout = new QVBoxLayout(dhtBox);
 
     for (int index = 0; index < buckets.size(); ++index) {
@@ -115,7 +115,7 @@ QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWi
             : u"Bucket %1 \u2014 Last refresh: %2 \u2014 %3 peer(s)"_s.arg(
                 QString::number(index), lastRefresh, QString::number(peers.size()));
         auto* bucketBox = new QGroupBox(title, dhtBox);
-        bucketBox->setStyleSheet(kBucketBoxStyle);
+        bucketBox->setStyleSheet(QString(kBucketBoxStyle));
         auto* bucketLayout = new QVBoxLayout(bucketBox);
         if (!peers.isEmpty()) {
             QTableWidget* table = buildDhtPeerTable(peers, bucketBox);

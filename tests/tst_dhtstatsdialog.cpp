@@ -1,11 +1,11 @@
 #include <QtTest>
 
-#include "appsettings.h"
 #include "dhtstatsdialog.h"
 #include "dhttables.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "networkfixtures.h"
+#include "testsettings.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -81,7 +81,7 @@ class TestDhtStatsDialog : public QObject
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { useIsolatedTestSettings(); }
 
     void init()
     {

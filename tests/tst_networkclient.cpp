@@ -3,6 +3,7 @@
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "networkfixtures.h"
+#include "testsettings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,7 +44,7 @@ class TestNetworkClient : public QObject
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { useIsolatedTestSettings(); }
 
     void init()
     {

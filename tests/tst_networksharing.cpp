@@ -1,12 +1,12 @@
 #include <QtTest>
 
-#include "appsettings.h"
 #include "dhtstatsdialog.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "networkfixtures.h"
 #include "networkstatsdialog.h"
 #include "swarmdialog.h"
+#include "testsettings.h"
 
 #include <QGroupBox>
 #include <QJsonDocument>
@@ -40,11 +40,7 @@ class TestNetworkSharing : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        appSettings().clear();
-    }
+    void initTestCase() { useIsolatedTestSettings(); }
 
     void init()
     {

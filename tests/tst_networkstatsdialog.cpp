@@ -1,10 +1,11 @@
 #include <QtTest>
 
-#include "appsettings.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
+#include "modaldialogdriver.h"
 #include "networkfixtures.h"
 #include "networkstatsdialog.h"
+#include "testsettings.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -23,44 +24,43 @@ using namespace NetworkFixtures;
 
 namespace {
 
-// Answers the save dialog (and an overwrite question) that the next action opens.
+// Answers the save dialog that the next action opens: types `choose` into its name field
+// (or cancels when empty) and says yes to a question about replacing the file.
 struct SaveDialogDriver {
-    QString choose; // empty: cancel
+    QString choose;
     QString caption;
     QString proposed;
     QStringList filters;
     bool seen = false;
 };
 
-void driveSaveDialog(QObject* context, SaveDialogDriver* driver)
+void driveSaveDialog(SaveDialogDriver* driver, int timeoutMs = 20000)
 {
-    QTimer::singleShot(10, context, [context, driver] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            box->button(QMessageBox::Yes)->click(); // replace the existing file
-            return;
-        }
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog || driver->seen) {
-            if (!driver->seen)
-                driveSaveDialog(context, driver);
-            return;
-        }
-        driver->seen = true;
-        driver->caption = dialog->windowTitle();
-        driver->proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-        driver->filters = dialog->nameFilters();
-        if (driver->choose.isEmpty()) {
-            dialog->reject();
-            return;
-        }
-        // Typed into the name field, as a user would; the dialog reads it when accepting.
-        auto* nameEdit = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
-        QVERIFY(nameEdit);
-        nameEdit->setText(driver->choose);
-        driveSaveDialog(context, driver); // an overwrite question may follow
-        static_cast<QDialog*>(dialog)->accept(); // runs the file dialog's own checks
-    });
+    ModalDialogDriver::answerNext(
+        [driver](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (!dialog)
+                return;
+            driver->seen = true;
+            driver->caption = dialog->windowTitle();
+            driver->proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+            driver->filters = dialog->nameFilters();
+            if (driver->choose.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            auto* nameEdit = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
+            QVERIFY(nameEdit);
+            nameEdit->setText(driver->choose); // typed, as a user would
+            ModalDialogDriver::answerNext(
+                [](QWidget* question) {
+                    if (auto* box = qobject_cast<QMessageBox*>(question))
+                        box->button(QMessageBox::Yes)->click();
+                },
+                dialog, 500);
+            static_cast<QDialog*>(dialog)->accept(); // runs the file dialog's own checks
+        },
+        nullptr, timeoutMs);
 }
 
 } // namespace
@@ -110,9 +110,8 @@ class TestNetworkStatsDialog : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
+        useIsolatedTestSettings();
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        appSettings().clear();
         QVERIFY(workFolder.isValid());
         QVERIFY(QDir::setCurrent(workFolder.path()));
     }
@@ -212,9 +211,9 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_s);
         QVERIFY(status->isEmpty());
         SaveDialogDriver driver;
-        driveSaveDialog(this, &driver);
+        driveSaveDialog(&driver, 100);
         child<QPushButton>("saveButton")->click();
-        QTest::qWait(50);
+        QTest::qWait(150);
         QVERIFY(!driver.seen); // no text, no dialog
     }
 
@@ -237,7 +236,7 @@ private slots:
         const QString path = folder.filePath(u"snap.json"_s);
         SaveDialogDriver driver;
         driver.choose = path;
-        driveSaveDialog(this, &driver);
+        driveSaveDialog(&driver);
         child<QPushButton>("saveButton")->click();
         QVERIFY(driver.seen);
         QCOMPARE(driver.caption, u"Save network snapshot"_s);
@@ -283,7 +282,7 @@ private slots:
         status->clear();
         SaveDialogDriver driver;
         driver.choose = choose;
-        driveSaveDialog(this, &driver);
+        driveSaveDialog(&driver);
         child<QPushButton>("saveButton")->click();
         QVERIFY(driver.seen);
         QVERIFY2(statusLabel()->text().startsWith(label), qPrintable(statusLabel()->text()));

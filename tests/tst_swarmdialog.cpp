@@ -1,10 +1,11 @@
 #include <QtTest>
 
-#include "appsettings.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
+#include "modaldialogdriver.h"
 #include "networkfixtures.h"
 #include "swarmdialog.h"
+#include "testsettings.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>
@@ -19,7 +20,7 @@ using namespace NetworkFixtures;
 
 namespace {
 
-// Presses `button` on the next message box that opens, and tells what the box offered.
+// What the remove-all question offered, and that it was answered.
 struct MessageBoxAnswer {
     QString title;
     QString text;
@@ -27,20 +28,19 @@ struct MessageBoxAnswer {
     bool answered = false;
 };
 
-void answerNextMessageBox(QObject* context, QMessageBox::StandardButton button, MessageBoxAnswer* seen)
+// Presses `button` on the next message box; NoButton closes it without an answer.
+void answerNextMessageBox(QMessageBox::StandardButton button, MessageBoxAnswer* seen)
 {
-    QTimer::singleShot(10, context, [context, button, seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            answerNextMessageBox(context, button, seen);
+    ModalDialogDriver::answerNext([button, seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
             return;
-        }
         seen->title = box->windowTitle();
         seen->text = box->text();
         seen->defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
         seen->answered = true;
         if (button == QMessageBox::NoButton)
-            box->reject(); // closed without an answer
+            box->reject();
         else
             box->button(button)->click();
     });
@@ -116,11 +116,7 @@ class TestSwarmDialog : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        appSettings().clear();
-    }
+    void initTestCase() { useIsolatedTestSettings(); }
 
     void init()
     {
@@ -310,7 +306,7 @@ private slots:
         openLoaded();
         node->route(u"/bootstrap/rm/all"_s, FakeKuboNode::json(R"({"Peers":[]})"));
         MessageBoxAnswer seen;
-        answerNextMessageBox(this, QMessageBox::StandardButton(answer), &seen);
+        answerNextMessageBox(QMessageBox::StandardButton(answer), &seen);
         button("bootstrapRemoveAllButton")->click();
         QVERIFY(seen.answered);
         QCOMPARE(seen.title, u"Remove all bootstrap peers"_s);

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
@@ -38,6 +39,8 @@ public:
 
     void setEndpoint(const QString& host, quint16 port);
     QString baseUrl() const;
+    QString endpointHost() const { return host; }
+    quint16 endpointPort() const { return port; }
 
     // Identity and reachability.
     void fetchNodeInfo();
@@ -221,8 +224,16 @@ private:
     void finishKindRequest(const QString& cid);
     QString codecKindFromCid(const QString& cid) const;
 
-    // Unpin.
-    void sendUnpinRequests();
+    // Unpin. Each unpin with CIDv0 conversion keeps its own state, shared by its conversion
+    // replies, so that overlapping unpins never mix their answers.
+    struct UnpinConversion {
+        QStringList originals;
+        QStringList formatted;
+        int pending = 0;
+    };
+    void completeUnpinConversion(const QSharedPointer<UnpinConversion>& conversion, int index,
+                                 const QString& converted);
+    void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
     QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
@@ -247,9 +258,7 @@ private:
         PinLineCounter lines;
     };
     QHash<QNetworkReply*, PinStream> pinStreams;
-    QStringList unpinOriginals;
-    QStringList unpinFormatted;
-    int unpinPending = 0;
+    QHash<QNetworkReply*, QSharedPointer<UnpinConversion>> unpinConversions;
     QHash<QNetworkReply*, QByteArray> addLineBuffers;
     QHash<QNetworkReply*, QList<AddEntry>> addEntriesByReply;
     QHash<QNetworkReply*, int> addFileCounts;

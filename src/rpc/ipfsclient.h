@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ipfsrecords.h"
+#include "pinlistparser.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -249,6 +250,14 @@ private:
     QHash<QString, PinEntry> compositeByCid;
     quint64 pinsEpoch = 0;
     QSet<QNetworkReply*> activeLoadReplies;
+    // Body and line scan of each pin listing in flight, beside the reply rather than in its "rawData"
+    // property: a QByteArray read back from a property and appended to detaches and copies the whole
+    // body on every chunk; here each chunk is an amortised append.
+    struct PinStream {
+        QByteArray body;
+        PinLineCounter lines;
+    };
+    QHash<QNetworkReply*, PinStream> pinStreams;
     QHash<QNetworkReply*, QSharedPointer<UnpinConversion>> unpinConversions;
     QHash<QNetworkReply*, QByteArray> addLineBuffers;
     QHash<QNetworkReply*, QList<AddEntry>> addEntriesByReply;

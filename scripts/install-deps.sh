@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Vaxel needs on Debian 12. Safe to run again.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev "$@")
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -14,7 +14,8 @@ QStringList describe(const QList<LsEntry>& entries)
 {
     QStringList lines;
     for (const LsEntry& entry : entries)
-        lines << u"%1|%2|%3|%4|%5"_s.arg(entry.name, entry.parent, entry.hash).arg(entry.size).arg(entry.type);
+        lines
+            << u"%1|%2|%3|%4|%5"_s.arg(entry.name, entry.parent, entry.hash).arg(entry.size).arg(entry.type);
     return lines;
 }
 
@@ -56,12 +57,14 @@ private slots:
         QTest::addColumn<QString>("error");
 
         QTest::newRow("objects, each link under its own object")
-            << QByteArray("{\"Objects\":[{\"Name\":\"one\",\"Hash\":\"bafyone\",\"Links\":["
-                          "{\"Name\":\"a.txt\",\"Hash\":\"bafya\",\"Size\":12,\"Type\":2},"
-                          "{\"Name\":\"sub\",\"Hash\":\"bafysub\",\"Size\":0,\"Type\":1}]},"
-                          "{\"Name\":\"two\",\"Links\":[{\"Name\":\"b\",\"Hash\":\"bafyb\",\"Size\":5000000000,"
-                          "\"Type\":2,\"Target\":\"\"}]}]}")
-            << QStringList { u"a.txt|one|bafya|12|2"_s, u"sub|one|bafysub|0|1"_s, u"b|two|bafyb|5000000000|2"_s }
+            << QByteArray(
+                   "{\"Objects\":[{\"Name\":\"one\",\"Hash\":\"bafyone\",\"Links\":["
+                   "{\"Name\":\"a.txt\",\"Hash\":\"bafya\",\"Size\":12,\"Type\":2},"
+                   "{\"Name\":\"sub\",\"Hash\":\"bafysub\",\"Size\":0,\"Type\":1}]},"
+                   "{\"Name\":\"two\",\"Links\":[{\"Name\":\"b\",\"Hash\":\"bafyb\",\"Size\":5000000000,"
+                   "\"Type\":2,\"Target\":\"\"}]}]}")
+            << QStringList { u"a.txt|one|bafya|12|2"_s, u"sub|one|bafysub|0|1"_s,
+                   u"b|two|bafyb|5000000000|2"_s }
             << QString();
         QTest::newRow("entries, no parent")
             << QByteArray("{\"Entries\":[{\"Name\":\"x\",\"Hash\":\"bafyx\",\"Size\":1,\"Type\":2}]}")
@@ -73,15 +76,17 @@ private slots:
             << QByteArray("{\"Objects\":[{\"Links\":[{\"Name\":\" spaced \",\"Size\":\"42\",\"Type\":1.5},"
                           "{\"Type\":\"1\",\"Size\":true}]}]}")
             << QStringList { u" spaced |||42|0"_s, u"|||0|0"_s } << QString();
-        QTest::newRow("non-objects skipped")
-            << QByteArray("{\"Objects\":[7,{\"Name\":\"d\",\"Links\":[\"x\",{\"Name\":\"k\"},null]},{\"Name\":\"e\"}]}")
-            << QStringList { u"k|d||0|0"_s } << QString();
+        QTest::newRow("non-objects skipped") << QByteArray(
+            "{\"Objects\":[7,{\"Name\":\"d\",\"Links\":[\"x\",{\"Name\":\"k\"},null]},{\"Name\":\"e\"}]}")
+                                             << QStringList { u"k|d||0|0"_s } << QString();
         QTest::newRow("empty objects") << QByteArray("{\"Objects\":[]}") << QStringList() << QString();
         QTest::newRow("objects not an array") << QByteArray("{\"Objects\":{}}") << QStringList() << QString();
         QTest::newRow("empty entries") << QByteArray("{\"Entries\":[]}") << QStringList() << QString();
-        QTest::newRow("neither form") << QByteArray("{}") << QStringList() << u"Unexpected ls response format"_s;
+        QTest::newRow("neither form")
+            << QByteArray("{}") << QStringList() << u"Unexpected ls response format"_s;
         QTest::newRow("array") << QByteArray("[]") << QStringList() << u"Invalid JSON from ls"_s;
-        QTest::newRow("not JSON") << QByteArray("{\"Objects\":[") << QStringList() << u"Invalid JSON from ls"_s;
+        QTest::newRow("not JSON") << QByteArray("{\"Objects\":[") << QStringList()
+                                  << u"Invalid JSON from ls"_s;
         QTest::newRow("empty body") << QByteArray() << QStringList() << u"Invalid JSON from ls"_s;
     }
 
@@ -107,8 +112,8 @@ private slots:
     void listsEveryRequest()
     {
         node->route(u"/ls"_s,
-                    FakeKuboNode::json("{\"Objects\":[{\"Hash\":\"bafydir\",\"Links\":[{\"Name\":\"f\",\"Hash\":"
-                                       "\"bafyf\",\"Size\":3,\"Type\":2}]}]}"));
+            FakeKuboNode::json("{\"Objects\":[{\"Hash\":\"bafydir\",\"Links\":[{\"Name\":\"f\",\"Hash\":"
+                               "\"bafyf\",\"Size\":3,\"Type\":2}]}]}"));
         QSignalSpy listings(client, &IpfsClient::lsReceived);
         QSignalSpy errors(client, &IpfsClient::errorOccurred);
 
@@ -122,9 +127,8 @@ private slots:
         }
         QCOMPARE(errors.count(), 0);
         QCOMPARE(node->requests(u"/ls"_s).at(0).query,
-                 (QList<QPair<QString, QString>> { { u"arg"_s, u" bafydir"_s },
-                                                   { u"cid-base"_s, u"base32"_s },
-                                                   { u"upgrade-cidv0-in-output"_s, u"true"_s } }));
+            (QList<QPair<QString, QString>> { { u"arg"_s, u" bafydir"_s }, { u"cid-base"_s, u"base32"_s },
+                { u"upgrade-cidv0-in-output"_s, u"true"_s } }));
     }
 
     void listingFailureStillAnswers_data()
@@ -132,9 +136,11 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("reason"); // empty: the network's own error text
-        QTest::newRow("node error") << 500 << QByteArray("{\"Message\":\"no link named\",\"Code\":0}") << QString();
+        QTest::newRow("node error") << 500 << QByteArray("{\"Message\":\"no link named\",\"Code\":0}")
+                                    << QString();
         QTest::newRow("not JSON") << 200 << QByteArray("<html>") << u"Invalid JSON from ls"_s;
-        QTest::newRow("unknown form") << 200 << QByteArray("{\"Links\":[]}") << u"Unexpected ls response format"_s;
+        QTest::newRow("unknown form")
+            << 200 << QByteArray("{\"Links\":[]}") << u"Unexpected ls response format"_s;
     }
 
     void listingFailureStillAnswers()
@@ -144,16 +150,19 @@ private slots:
         QFETCH(QString, reason);
         node->route(u"/ls"_s, FakeKuboNode::json(body, status));
         QStringList events;
-        connect(client, &IpfsClient::errorOccurred, this, [&events](const QString& message) { events << message; });
-        connect(client, &IpfsClient::lsReceived, this, [&events](const QString& cid, const QList<LsEntry>& entries) {
-            events << u"listed %1 %2"_s.arg(cid).arg(entries.size());
-        });
+        connect(client, &IpfsClient::errorOccurred, this,
+            [&events](const QString& message) { events << message; });
+        connect(client, &IpfsClient::lsReceived, this,
+            [&events](const QString& cid, const QList<LsEntry>& entries) {
+                events << u"listed %1 %2"_s.arg(cid).arg(entries.size());
+            });
 
         client->fetchLs(u"bafydir"_s);
         QTRY_COMPARE(events.size(), 2);
         const QString prefix = u"List failed for bafydir: "_s;
         if (reason.isEmpty()) {
-            QVERIFY2(events.at(0).startsWith(prefix) && events.at(0).size() > prefix.size(), qPrintable(events.at(0)));
+            QVERIFY2(events.at(0).startsWith(prefix) && events.at(0).size() > prefix.size(),
+                qPrintable(events.at(0)));
         } else {
             QCOMPARE(events.at(0), prefix + reason);
         }
@@ -188,7 +197,7 @@ private slots:
         QVERIFY(data == content);
         QCOMPARE(failed.count(), 0);
         QCOMPARE(node->requests(u"/cat"_s).at(0).query,
-                 (QList<QPair<QString, QString>> { { u"arg"_s, u"bafyfile"_s } }));
+            (QList<QPair<QString, QString>> { { u"arg"_s, u"bafyfile"_s } }));
     }
 
     void catFailureOnlyFailsTheCat()

@@ -17,8 +17,8 @@ const QByteArray kPinLines = "{\"Cid\":\"bafypinned1\",\"Type\":\"recursive\"}\n
 
 // Five local blocks in the node's two line forms, split mid-line, with junk that is not counted.
 const QList<QByteArray> kLocalPieces = { "{\"Ref\":\"bafypinned1\",\"Err\":\"\"}\n  bafypin",
-                                         "ned2  \n{\"Ref\":\"bafyloose\",\"Err\":\"\"}\nzdjNotACid\n\n",
-                                         "QmOldFormOfTheUpgradedPin\n{\"Err\":\"no ref\"}\n{\"Ref\":\"bafyloose2\"}" };
+    "ned2  \n{\"Ref\":\"bafyloose\",\"Err\":\"\"}\nzdjNotACid\n\n",
+    "QmOldFormOfTheUpgradedPin\n{\"Err\":\"no ref\"}\n{\"Ref\":\"bafyloose2\"}" };
 
 QSet<QString> cidsOf(const QList<PinEntry>& entries)
 {
@@ -43,10 +43,7 @@ class TestUnpinned : public QObject
     static FakeKuboNode::Response localBlocks() { return FakeKuboNode::streamed(kLocalPieces, 10); }
 
     // Every handler releases its reply, so no reply left means every answer has been handled.
-    void waitUntilAllRepliesHandled()
-    {
-        QTRY_COMPARE(client->findChildren<QNetworkReply*>().size(), 0);
-    }
+    void waitUntilAllRepliesHandled() { QTRY_COMPARE(client->findChildren<QNetworkReply*>().size(), 0); }
 
     static QList<int> countsFor(const QSignalSpy& progress, const QString& source)
     {
@@ -84,7 +81,8 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("cid");
         QTest::newRow("ref object") << QByteArray("{\"Ref\":\"bafya\",\"Err\":\"\"}") << u"bafya"_s;
-        QTest::newRow("ref among others") << QByteArray("{\"Err\":\"\",\"Ref\":\"bafya\",\"Size\":3}") << u"bafya"_s;
+        QTest::newRow("ref among others")
+            << QByteArray("{\"Err\":\"\",\"Ref\":\"bafya\",\"Size\":3}") << u"bafya"_s;
         QTest::newRow("ref value untrimmed") << QByteArray(" {\"Ref\":\" bafya\"}\r") << u" bafya"_s;
         QTest::newRow("ref not starting like a cid") << QByteArray("{\"Ref\":\"zdj7\"}") << u"zdj7"_s;
         QTest::newRow("empty ref") << QByteArray("{\"Ref\":\"\"}") << QString();
@@ -116,7 +114,7 @@ private slots:
             for (int at = 0; at < body.size(); at += chunkSize) {
                 // The lines may share the chunk's bytes: keep deep copies.
                 feedStreamLines(tail, body.mid(at, chunkSize),
-                                [&lines](const QByteArray& line) { lines << QByteArray(line.constData(), line.size()); });
+                    [&lines](const QByteArray& line) { lines << QByteArray(line.constData(), line.size()); });
             }
             QCOMPARE(lines, (QList<QByteArray> { "a", "bb", "", "ccc\r" }));
             QCOMPARE(tail, QByteArray("last"));
@@ -143,11 +141,9 @@ private slots:
         QTRY_COMPARE(node->heldCount(u"/pin/ls"_s), 1);
         QTRY_COMPARE(node->heldCount(u"/refs/local"_s), 1);
         QCOMPARE(node->heldRequests(u"/pin/ls"_s).at(0).query,
-                 (QList<QPair<QString, QString>> { { u"type"_s, u"all"_s },
-                                                   { u"names"_s, u"true"_s },
-                                                   { u"stream"_s, u"true"_s },
-                                                   { u"cid-base"_s, u"base32"_s },
-                                                   { u"upgrade-cidv0-in-output"_s, u"true"_s } }));
+            (QList<QPair<QString, QString>> { { u"type"_s, u"all"_s }, { u"names"_s, u"true"_s },
+                { u"stream"_s, u"true"_s }, { u"cid-base"_s, u"base32"_s },
+                { u"upgrade-cidv0-in-output"_s, u"true"_s } }));
         QVERIFY(node->heldRequests(u"/refs/local"_s).at(0).query.isEmpty());
 
         // The first half in: nothing is delivered yet.
@@ -160,7 +156,8 @@ private slots:
         }
         QCOMPARE(delivered.count(), 0);
 
-        node->releaseHeld(pinsFirst ? u"/refs/local"_s : u"/pin/ls"_s, pinsFirst ? localBlocks() : pinListing());
+        node->releaseHeld(
+            pinsFirst ? u"/refs/local"_s : u"/pin/ls"_s, pinsFirst ? localBlocks() : pinListing());
         QTRY_COMPARE(delivered.count(), 1);
         waitUntilAllRepliesHandled();
         QCOMPARE(delivered.count(), 1);
@@ -168,7 +165,8 @@ private slots:
 
         // A block listed in another CID form than its pin does not match it.
         const auto unpinned = delivered.at(0).at(0).value<QList<PinEntry>>();
-        QCOMPARE(cidsOf(unpinned), (QSet<QString> { u"bafyloose"_s, u"bafyloose2"_s, u"QmOldFormOfTheUpgradedPin"_s }));
+        QCOMPARE(cidsOf(unpinned),
+            (QSet<QString> { u"bafyloose"_s, u"bafyloose2"_s, u"QmOldFormOfTheUpgradedPin"_s }));
         for (const PinEntry& entry : unpinned) {
             QVERIFY(entry.type.isEmpty() && entry.name.isEmpty() && entry.kind.isEmpty());
             QCOMPARE(entry.refsCount, -1);
@@ -197,9 +195,10 @@ private slots:
         node->route(u"/pin/ls"_s, FakeKuboNode::held());
         node->route(u"/refs/local"_s, FakeKuboNode::kuboError(u"repo locked"_s));
         QStringList events;
-        connect(client, &IpfsClient::errorOccurred, this, [&events](const QString& message) { events << message; });
+        connect(client, &IpfsClient::errorOccurred, this,
+            [&events](const QString& message) { events << message; });
         connect(client, &IpfsClient::pinsReceived, this,
-                [&events](const QList<PinEntry>& pins) { events << u"pins %1"_s.arg(pins.size()); });
+            [&events](const QList<PinEntry>& pins) { events << u"pins %1"_s.arg(pins.size()); });
         QSignalSpy progress(client, &IpfsClient::streamEntriesLoaded);
 
         client->fetchUnpinned();

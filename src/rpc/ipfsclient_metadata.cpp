@@ -199,10 +199,10 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
 void IpfsClient::onObjectStatReplyFinished(QNetworkReply* reply)
 {
     const QString cid = reply->property("cid").toString();
-    const QByteArray body = reply->readAll();
     reply->deleteLater();
     if (isCancelled(reply))
         return;
+    const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError) {
         emit errorOccurred(u"DAG stat failed for %1: %2"_s.arg(cid, reply->errorString()));
         emit dagStatReceived(cid, -1);
@@ -215,10 +215,10 @@ void IpfsClient::onObjectStatReplyFinished(QNetworkReply* reply)
 void IpfsClient::onFilesStatReplyFinished(QNetworkReply* reply)
 {
     const QString cid = reply->property("cid").toString();
-    const QByteArray body = reply->readAll();
     reply->deleteLater();
     if (isCancelled(reply))
         return;
+    const QByteArray body = reply->readAll();
 
     const QString kind = reply->error() == QNetworkReply::NoError ? kindFromFilesStat(body) : QString();
     if (!kind.isEmpty()) {
@@ -242,10 +242,10 @@ void IpfsClient::onFilesStatReplyFinished(QNetworkReply* reply)
 void IpfsClient::onKindLsReplyFinished(QNetworkReply* reply)
 {
     const QString cid = reply->property("cid").toString();
-    const QByteArray body = reply->readAll();
     reply->deleteLater();
     if (isCancelled(reply))
         return;
+    const QByteArray body = reply->readAll();
 
     QList<LsEntry> links;
     if (reply->error() == QNetworkReply::NoError)

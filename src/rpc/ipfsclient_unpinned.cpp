@@ -114,12 +114,13 @@ void IpfsClient::finishUnpinnedFetch()
         return;
     // Exact text comparison: a block listed in another CID form than its pin counts as unpinned.
     QList<PinEntry> unpinnedBlocks;
+    unpinnedBlocks.reserve(qMax<qsizetype>(0, unpinnedLocalRefs.size() - unpinnedPinnedCids.size()));
     for (const QString& cid : std::as_const(unpinnedLocalRefs)) {
         if (unpinnedPinnedCids.contains(cid))
             continue;
         PinEntry entry;
         entry.cid = cid;
-        unpinnedBlocks.append(entry);
+        unpinnedBlocks.append(std::move(entry));
     }
     resetUnpinnedState();
     emit pinsReceived(unpinnedBlocks);

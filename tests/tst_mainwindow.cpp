@@ -401,6 +401,22 @@ private slots:
         QVERIFY(window.rpcLog().isEmpty());
     }
 
+    void childWindowsGoBeforeTheMembers()
+    {
+        auto* window = new MainWindow;
+        auto* child = new QDialog(window);
+        child->setAttribute(Qt::WA_DeleteOnClose);
+        child->show();
+        bool destroyed = false;
+        connect(child, &QObject::destroyed, window, [&destroyed, window] {
+            destroyed = true;
+            window->setStatusMessage(QStringLiteral("Child window closed"));
+            QCOMPARE(window->statusLog().size(), 1);
+        });
+        delete window;
+        QVERIFY(destroyed);
+    }
+
     void aboutBox()
     {
         MainWindow window;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QSettings>
@@ -114,6 +115,13 @@ MainWindow::~MainWindow()
 {
     shuttingDown = true;
     saveSettings();
+    // Windows shown as our children go now, while the members their destruction handlers
+    // touch still exist (the base class would delete them after the members are gone).
+    QList<QPointer<QDialog>> dialogs;
+    for (QDialog* dialog : findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
+        dialogs.append(dialog);
+    for (const QPointer<QDialog>& dialog : std::as_const(dialogs))
+        delete dialog.data();
 }
 
 void MainWindow::loadSettings()

@@ -86,6 +86,10 @@ private slots:
         node->route(QStringLiteral("/pin/ls"), FakeKuboNode::text(QByteArray()));
         node->route(QStringLiteral("/id"),
             FakeKuboNode::json("{\"ID\":\"12D3KooWTest\",\"AgentVersion\":\"kubo/0.40\"}"));
+        // Every window of these tests talks to the fake node only.
+        QSettings stored = appSettings();
+        stored.setValue(QStringLiteral("host"), node->host());
+        stored.setValue(QStringLiteral("port"), node->port());
     }
 
     void cleanup()
@@ -96,8 +100,13 @@ private slots:
 
     void buildsWithNoStoredSettings()
     {
+        appSettings().clear();
         {
             MainWindow window;
+            auto* client = window.findChild<IpfsClient*>();
+            QCOMPARE(client->baseUrl(), QStringLiteral("http://127.0.0.1:5001/api/v0"));
+            // The first refresh is still to come: let it reach the fake node, not port 5001.
+            client->setEndpoint(node->host(), node->port());
             QVERIFY(window.windowState() & Qt::WindowMaximized);
             QCOMPARE(window.windowTitle(), QStringLiteral("Vaxel"));
             QCOMPARE(window.minimumSize(), QSize(800, 520));
@@ -151,7 +160,7 @@ private slots:
         // The destructor stores the settings of the run.
         QSettings stored = appSettings();
         QCOMPARE(stored.value(QStringLiteral("host")).toString(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(stored.value(QStringLiteral("port")).toInt(), 5001);
+        QCOMPARE(stored.value(QStringLiteral("port")).toInt(), int(node->port()));
         QCOMPARE(stored.value(QStringLiteral("contentMode")).toString(), QStringLiteral("pinned"));
         QCOMPARE(stored.value(QStringLiteral("typeFilter")).toString(), QStringLiteral("recursive+direct"));
         QCOMPARE(stored.value(QStringLiteral("autoRefresh")).toBool(), false);

@@ -66,6 +66,16 @@ void SettingsDialog::setupUi()
     originEdit->setMaxLength(256);
     originEdit->setEnabled(false);
 
+    // Named after their members, so tests and style sheets can find them.
+    hostEdit->setObjectName(QStringLiteral("hostEdit"));
+    portSpin->setObjectName(QStringLiteral("portSpin"));
+    pinTypeCombo->setObjectName(QStringLiteral("pinTypeCombo"));
+    intervalSpin->setObjectName(QStringLiteral("intervalSpin"));
+    autoRefreshCheck->setObjectName(QStringLiteral("autoRefreshCheck"));
+    loadMetadataCheck->setObjectName(QStringLiteral("loadMetadataCheck"));
+    sendOriginCheck->setObjectName(QStringLiteral("sendOriginCheck"));
+    originEdit->setObjectName(QStringLiteral("originEdit"));
+
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
 

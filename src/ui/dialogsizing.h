@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -22,4 +23,10 @@ public:
 
     static void attach(QDialog* dialog, const Options& options);
     static void requestRefit(QDialog* dialog);
+
+    // The size a dialog is fitted to, from its size hint and the available screen area
+    // (an invalid area means no screen is known).
+    static QSize bestSize(const QSize& sizeHint, const Options& options, const QRect& availableGeometry);
+    // A screen fraction as it is applied: at most 1.0, and 0.2 for anything not above 0.2.
+    static double clampedFraction(double fraction);
 };

@@ -20,27 +20,34 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("reserved characters and trailing dot-blank") << QStringLiteral("a:b?.txt. ") << QStringLiteral("a_b_.txt");
+        QTest::newRow("reserved characters and trailing dot-blank")
+            << QStringLiteral("a:b?.txt. ") << QStringLiteral("a_b_.txt");
         QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("file");
         QTest::newRow("dot") << QStringLiteral(".") << QStringLiteral("file");
         QTest::newRow("blanks") << QStringLiteral("   ") << QStringLiteral("file");
         QTest::newRow("empty") << QString() << QStringLiteral("file");
         QTest::newRow("only dots and blanks") << QStringLiteral(". . .") << QStringLiteral("file");
-        QTest::newRow("traversal") << QStringLiteral("../../etc/passwd") << QStringLiteral(".._.._etc_passwd");
+        QTest::newRow("traversal") << QStringLiteral("../../etc/passwd")
+                                   << QStringLiteral(".._.._etc_passwd");
         QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << QStringLiteral("_etc_passwd");
-        QTest::newRow("windows absolute") << QStringLiteral("C:\\Windows\\win.ini") << QStringLiteral("C__Windows_win.ini");
+        QTest::newRow("windows absolute")
+            << QStringLiteral("C:\\Windows\\win.ini") << QStringLiteral("C__Windows_win.ini");
         QTest::newRow("unc") << QStringLiteral("\\\\server\\share") << QStringLiteral("__server_share");
         QTest::newRow("nul inside") << QString::fromUtf16(u"a\u0000b", 3) << QStringLiteral("a_b");
         QTest::newRow("tab and newline") << QStringLiteral("a\tb\nc") << QStringLiteral("a_b_c");
-        QTest::newRow("delete and C1 control") << QString::fromUtf16(u"a\u007fb\u0085c") << QStringLiteral("a_b_c");
+        QTest::newRow("delete and C1 control")
+            << QString::fromUtf16(u"a\u007fb\u0085c") << QStringLiteral("a_b_c");
         QTest::newRow("wildcards and quotes") << QStringLiteral("<>|*\"") << QStringLiteral("_____");
-        QTest::newRow("alternate data stream") << QStringLiteral("file.txt:evil") << QStringLiteral("file.txt_evil");
+        QTest::newRow("alternate data stream")
+            << QStringLiteral("file.txt:evil") << QStringLiteral("file.txt_evil");
         QTest::newRow("device name") << QStringLiteral("CON") << QStringLiteral("_CON");
-        QTest::newRow("device name with extension") << QStringLiteral("nul.txt") << QStringLiteral("_nul.txt");
+        QTest::newRow("device name with extension")
+            << QStringLiteral("nul.txt") << QStringLiteral("_nul.txt");
         QTest::newRow("numbered device") << QStringLiteral("com1.log") << QStringLiteral("_com1.log");
         QTest::newRow("not a device") << QStringLiteral("COM0") << QStringLiteral("COM0");
         QTest::newRow("longer word") << QStringLiteral("console") << QStringLiteral("console");
-        QTest::newRow("inner blanks kept") << QStringLiteral("  my file.txt ") << QStringLiteral("my file.txt");
+        QTest::newRow("inner blanks kept")
+            << QStringLiteral("  my file.txt ") << QStringLiteral("my file.txt");
         QTest::newRow("unicode kept") << QStringLiteral("фото—1.jpg") << QStringLiteral("фото—1.jpg");
     }
 
@@ -100,12 +107,14 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("sanitised alike and case")
-            << QStringList { QStringLiteral("a_b"), QStringLiteral("a_b"), QStringLiteral("A_B"), QStringLiteral("a_b") }
+            << QStringList { QStringLiteral("a_b"), QStringLiteral("a_b"), QStringLiteral("A_B"),
+                   QStringLiteral("a_b") }
             << QStringList { QStringLiteral("a_b"), QStringLiteral("a_b (2)"), QStringLiteral("A_B (3)"),
-                             QStringLiteral("a_b (4)") };
+                   QStringLiteral("a_b (4)") };
         QTest::newRow("suffix kept, taken candidate skipped")
             << QStringList { QStringLiteral("x.txt"), QStringLiteral("x (2).txt"), QStringLiteral("x.txt") }
-            << QStringList { QStringLiteral("x.txt"), QStringLiteral("x (2).txt"), QStringLiteral("x (3).txt") };
+            << QStringList { QStringLiteral("x.txt"), QStringLiteral("x (2).txt"),
+                   QStringLiteral("x (3).txt") };
         QTest::newRow("leading dot is the stem")
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc") }
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc (2)") };
@@ -158,20 +167,23 @@ private slots:
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), QByteArray("abc"));
         // Only the file itself: no temporary files left behind.
-        QCOMPARE(QDir(root + QStringLiteral("/a/b")).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("c.txt") });
+        QCOMPARE(QDir(root + QStringLiteral("/a/b")).entryList(QDir::Files | QDir::Hidden),
+            QStringList { QStringLiteral("c.txt") });
     }
 
     void refusesEveryLinkBelowTheFolder_data()
     {
-        QTest::addColumn<QString>("linkName");   // created inside the save folder
+        QTest::addColumn<QString>("linkName"); // created inside the save folder
         QTest::addColumn<QString>("linkTarget"); // relative to the outside folder
-        QTest::addColumn<QString>("writePath");  // what the save wants to write
-        QTest::newRow("linked folder") << QStringLiteral("dir") << QStringLiteral(".") << QStringLiteral("dir/x.txt");
-        QTest::newRow("linked file") << QStringLiteral("f.txt") << QStringLiteral("target.txt") << QStringLiteral("f.txt");
-        QTest::newRow("dangling link") << QStringLiteral("new.txt") << QStringLiteral("missing.txt")
-                                       << QStringLiteral("new.txt");
-        QTest::newRow("linked folder deeper") << QStringLiteral("sub") << QStringLiteral(".")
-                                              << QStringLiteral("sub/deeper/x.txt");
+        QTest::addColumn<QString>("writePath"); // what the save wants to write
+        QTest::newRow("linked folder")
+            << QStringLiteral("dir") << QStringLiteral(".") << QStringLiteral("dir/x.txt");
+        QTest::newRow("linked file") << QStringLiteral("f.txt") << QStringLiteral("target.txt")
+                                     << QStringLiteral("f.txt");
+        QTest::newRow("dangling link")
+            << QStringLiteral("new.txt") << QStringLiteral("missing.txt") << QStringLiteral("new.txt");
+        QTest::newRow("linked folder deeper")
+            << QStringLiteral("sub") << QStringLiteral(".") << QStringLiteral("sub/deeper/x.txt");
     }
 
     void refusesEveryLinkBelowTheFolder()
@@ -194,13 +206,14 @@ private slots:
         }
         QVERIFY(QFile::link(QDir(away).filePath(linkTarget), root + QLatin1Char('/') + linkName));
 
-        QVERIFY(checkSaveTarget(root, writePath).startsWith(QStringLiteral("Refusing to write through a symbolic link")));
+        QVERIFY(checkSaveTarget(root, writePath)
+                    .startsWith(QStringLiteral("Refusing to write through a symbolic link")));
         QString message;
         QVERIFY(!writeContentFile(root, writePath, "evil", &message));
         QVERIFY(message.startsWith(QStringLiteral("Refusing")));
 
         QCOMPARE(QDir(away).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList { QStringLiteral("target.txt") });
+            QStringList { QStringLiteral("target.txt") });
         QFile target(away + QStringLiteral("/target.txt"));
         QVERIFY(target.open(QIODevice::ReadOnly));
         QCOMPARE(target.readAll(), QByteArray("precious"));
@@ -219,7 +232,7 @@ private slots:
         }
 #ifdef Q_OS_UNIX
         if (::link(QFile::encodeName(away + QStringLiteral("/shared.txt")).constData(),
-                   QFile::encodeName(root + QStringLiteral("/shared.txt")).constData())
+                QFile::encodeName(root + QStringLiteral("/shared.txt")).constData())
             != 0)
             QSKIP("hard links are not available here");
 #else
@@ -252,8 +265,10 @@ private slots:
         QFETCH(QString, localUrl);
         QCOMPARE(rpcHostFromBaseUrl(baseUrl), host);
         QCOMPARE(localGatewayUrl(host, QStringLiteral("bafy")).toString(), localUrl);
-        QCOMPARE(publicIpfsUrl(QStringLiteral("bafy")).toString(), kPublicGatewayBaseUrl + QLatin1String("/ipfs/bafy"));
-        QCOMPARE(publicIpnsUrl(QStringLiteral("k51")).toString(), kPublicGatewayBaseUrl + QLatin1String("/ipns/k51"));
+        QCOMPARE(publicIpfsUrl(QStringLiteral("bafy")).toString(),
+            kPublicGatewayBaseUrl + QLatin1String("/ipfs/bafy"));
+        QCOMPARE(publicIpnsUrl(QStringLiteral("k51")).toString(),
+            kPublicGatewayBaseUrl + QLatin1String("/ipns/k51"));
         QVERIFY(QString(kPublicGatewayBaseUrl).startsWith(QLatin1String("https://")));
     }
 };

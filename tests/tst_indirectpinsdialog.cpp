@@ -45,7 +45,10 @@ class TestIndirectPinsDialog : public QObject
         dialog->show();
         return dialog;
     }
-    static QString countText(IndirectPinsDialog* d) { return d->findChild<QLabel*>(QStringLiteral("countLabel"))->text(); }
+    static QString countText(IndirectPinsDialog* d)
+    {
+        return d->findChild<QLabel*>(QStringLiteral("countLabel"))->text();
+    }
     static QTableView* table(IndirectPinsDialog* d) { return d->findChild<QTableView*>(); }
     static QStringList rows(IndirectPinsDialog* d)
     {
@@ -141,10 +144,12 @@ private slots:
     void duplicatesKeptAndCounted()
     {
         node->route(QStringLiteral("/refs"),
-                    FakeKuboNode::json(refsLines({ QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b1") })));
+            FakeKuboNode::json(
+                refsLines({ QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b1") })));
         IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
         QTRY_COMPARE(countText(dialog), QStringLiteral("3 indirect pins"));
-        QCOMPARE(rows(dialog), (QStringList { QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b1") }));
+        QCOMPARE(
+            rows(dialog), (QStringList { QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b1") }));
     }
 
     void failureShowsTheErrorThenNoRefs()
@@ -153,7 +158,7 @@ private slots:
         IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
         QStringList seen;
         connect(table(dialog)->model(), &QAbstractItemModel::modelReset, this,
-                [&] { seen << rows(dialog).join(QLatin1Char('|')); });
+            [&] { seen << rows(dialog).join(QLatin1Char('|')); });
         QTRY_COMPARE(rows(dialog), QStringList { QStringLiteral("(no refs)") });
         QCOMPARE(seen.size(), 2);
         QVERIFY(seen.first().startsWith(QStringLiteral("Error: Failed to get refs for bafyroot: ")));
@@ -164,7 +169,8 @@ private slots:
     void eachWindowListsOnlyItsRootButTakesEveryError()
     {
         node->route(QStringLiteral("/refs"), [](const FakeKuboNode::Request& r) {
-            return FakeKuboNode::json(refsLines({ QStringLiteral("child-of-") + r.queryValue(QStringLiteral("arg")) }));
+            return FakeKuboNode::json(
+                refsLines({ QStringLiteral("child-of-") + r.queryValue(QStringLiteral("arg")) }));
         });
         IndirectPinsDialog* first = open(QStringLiteral("r1"));
         IndirectPinsDialog* second = open(QStringLiteral("r2"));
@@ -181,11 +187,13 @@ private slots:
 
     void contextMenuCopiesAndOpens()
     {
-        node->route(QStringLiteral("/refs"), FakeKuboNode::json(refsLines({ QStringLiteral("bafyA"), QStringLiteral("bafyB") })));
+        node->route(QStringLiteral("/refs"),
+            FakeKuboNode::json(refsLines({ QStringLiteral("bafyA"), QStringLiteral("bafyB") })));
         IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
         QTRY_COMPARE(rows(dialog).size(), 2);
         QCOMPARE(contextMenuAt(dialog, 0),
-                 (QStringList { QStringLiteral("Copy CID"), QStringLiteral("Open from gateway"), QStringLiteral("Open from local") }));
+            (QStringList { QStringLiteral("Copy CID"), QStringLiteral("Open from gateway"),
+                QStringLiteral("Open from local") }));
 
         table(dialog)->selectAll();
         QMetaObject::invokeMethod(dialog, "onCopyCid");
@@ -196,8 +204,8 @@ private slots:
         QMetaObject::invokeMethod(dialog, "onOpenInGateway");
         QMetaObject::invokeMethod(dialog, "onOpenFromLocal");
         QCOMPARE(recorder.urls,
-                 (QList<QUrl> { QUrl(kPublicGatewayBaseUrl + QLatin1String("/ipfs/bafyB")),
-                                QUrl(QStringLiteral("http://127.0.0.1:8080/ipfs/bafyB")) }));
+            (QList<QUrl> { QUrl(kPublicGatewayBaseUrl + QLatin1String("/ipfs/bafyB")),
+                QUrl(QStringLiteral("http://127.0.0.1:8080/ipfs/bafyB")) }));
     }
 
     void messageRowsAreNeverCopiedOrOpened()

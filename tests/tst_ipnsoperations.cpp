@@ -39,10 +39,14 @@ private slots:
         client = new IpfsClient(this);
         client->setEndpoint(node->host(), node->port());
         events.clear();
-        connect(client, &IpfsClient::errorOccurred, this, [this](const QString& m) { events << QStringLiteral("error: ") + m; });
-        connect(client, &IpfsClient::ipnsKeysFailed, this, [this](const QString& m) { events << QStringLiteral("keysFailed: ") + m; });
-        connect(client, &IpfsClient::ipnsPublishFailed, this, [this](const QString& m) { events << QStringLiteral("publishFailed: ") + m; });
-        connect(client, &IpfsClient::ipnsResolveFailed, this, [this](const QString& m) { events << QStringLiteral("resolveFailed: ") + m; });
+        connect(client, &IpfsClient::errorOccurred, this,
+            [this](const QString& m) { events << QStringLiteral("error: ") + m; });
+        connect(client, &IpfsClient::ipnsKeysFailed, this,
+            [this](const QString& m) { events << QStringLiteral("keysFailed: ") + m; });
+        connect(client, &IpfsClient::ipnsPublishFailed, this,
+            [this](const QString& m) { events << QStringLiteral("publishFailed: ") + m; });
+        connect(client, &IpfsClient::ipnsResolveFailed, this,
+            [this](const QString& m) { events << QStringLiteral("resolveFailed: ") + m; });
     }
 
     void cleanup()
@@ -61,9 +65,11 @@ private slots:
             << QStringList { QStringLiteral("self") } << QStringList { QStringLiteral("k51a") };
         QTest::newRow("order kept, non-string id empty")
             << QByteArray(R"({"Keys":[{"Name":"b","Id":1},{"Name":"a","Id":"k51"}]})")
-            << QStringList { QStringLiteral("b"), QStringLiteral("a") } << QStringList { QString(), QStringLiteral("k51") };
+            << QStringList { QStringLiteral("b"), QStringLiteral("a") }
+            << QStringList { QString(), QStringLiteral("k51") };
         QTest::newRow("no Keys") << QByteArray("{}") << QStringList() << QStringList();
-        QTest::newRow("Keys not an array") << QByteArray(R"({"Keys":{"Name":"self"}})") << QStringList() << QStringList();
+        QTest::newRow("Keys not an array")
+            << QByteArray(R"({"Keys":{"Name":"self"}})") << QStringList() << QStringList();
     }
 
     void readers()
@@ -83,8 +89,8 @@ private slots:
 
     void publishAndResolveReaders()
     {
-        const IpnsPublishResult published
-            = parseIpnsPublishResult(object(R"({"Name":" k51x ","Value":" /ipfs/bafy "})"), QStringLiteral("self"));
+        const IpnsPublishResult published = parseIpnsPublishResult(
+            object(R"({"Name":" k51x ","Value":" /ipfs/bafy "})"), QStringLiteral("self"));
         QCOMPARE(published.key, QStringLiteral("self"));
         QCOMPARE(published.name, QStringLiteral("k51x"));
         QCOMPARE(published.value, QStringLiteral("/ipfs/bafy"));
@@ -104,17 +110,18 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("sentPath");
         QTest::addColumn<QString>("sentKey");
-        QTest::newRow("bare CID, empty key") << QStringLiteral("bafyroot") << QString() << QStringLiteral("/ipfs/bafyroot")
-                                             << QStringLiteral("self");
-        QTest::newRow("CID with sub-path, blanks") << QStringLiteral("  bafyroot/dir/f  ") << QStringLiteral("  mine ")
-                                                   << QStringLiteral("/ipfs/bafyroot/dir/f") << QStringLiteral("mine");
+        QTest::newRow("bare CID, empty key") << QStringLiteral("bafyroot") << QString()
+                                             << QStringLiteral("/ipfs/bafyroot") << QStringLiteral("self");
+        QTest::newRow("CID with sub-path, blanks")
+            << QStringLiteral("  bafyroot/dir/f  ") << QStringLiteral("  mine ")
+            << QStringLiteral("/ipfs/bafyroot/dir/f") << QStringLiteral("mine");
         QTest::newRow("ipfs path kept") << QStringLiteral("/ipfs/bafyroot") << QStringLiteral("k")
                                         << QStringLiteral("/ipfs/bafyroot") << QStringLiteral("k");
         QTest::newRow("ipns path kept") << QStringLiteral("/ipns/k51name") << QStringLiteral("   ")
                                         << QStringLiteral("/ipns/k51name") << QStringLiteral("self");
         QTest::newRow("upper-case prefix is not a prefix")
-            << QStringLiteral("/IPFS/bafyroot") << QStringLiteral("self") << QStringLiteral("/ipfs//IPFS/bafyroot")
-            << QStringLiteral("self");
+            << QStringLiteral("/IPFS/bafyroot") << QStringLiteral("self")
+            << QStringLiteral("/ipfs//IPFS/bafyroot") << QStringLiteral("self");
     }
 
     void publishQuery()
@@ -123,7 +130,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, sentPath);
         QFETCH(QString, sentKey);
-        node->route(QStringLiteral("/name/publish"), FakeKuboNode::json(R"({"Name":" k51pub ","Value":" /ipfs/bafyroot "})"));
+        node->route(QStringLiteral("/name/publish"),
+            FakeKuboNode::json(R"({"Name":" k51pub ","Value":" /ipfs/bafyroot "})"));
         IpnsPublishResult result;
         bool answered = false;
         connect(client, &IpfsClient::ipnsPublished, this, [&](const IpnsPublishResult& r) {
@@ -135,7 +143,8 @@ private slots:
 
         const auto requests = node->requests(QStringLiteral("/name/publish"));
         QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.first().query, (Query { { QStringLiteral("arg"), sentPath }, { QStringLiteral("key"), sentKey } }));
+        QCOMPARE(requests.first().query,
+            (Query { { QStringLiteral("arg"), sentPath }, { QStringLiteral("key"), sentKey } }));
         QCOMPARE(result.key, sentKey);
         QCOMPARE(result.name, QStringLiteral("k51pub"));
         QCOMPARE(result.value, QStringLiteral("/ipfs/bafyroot"));
@@ -147,7 +156,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("sentName");
         QTest::newRow("bare key hash") << QStringLiteral(" k51name ") << QStringLiteral("/ipns/k51name");
-        QTest::newRow("prefixed kept") << QStringLiteral("/ipns/example.org") << QStringLiteral("/ipns/example.org");
+        QTest::newRow("prefixed kept")
+            << QStringLiteral("/ipns/example.org") << QStringLiteral("/ipns/example.org");
     }
 
     void resolveQuery()
@@ -173,7 +183,7 @@ private slots:
     void keyListQuery()
     {
         node->route(QStringLiteral("/key/list"),
-                    FakeKuboNode::json(R"({"Keys":[{"Name":" self ","Id":"k51self"},{"Name":"","Id":"x"},3]})"));
+            FakeKuboNode::json(R"({"Keys":[{"Name":" self ","Id":"k51self"},{"Name":"","Id":"x"},3]})"));
         QList<IpnsKeyEntry> keys;
         bool answered = false;
         connect(client, &IpfsClient::ipnsKeysReceived, this, [&](const QList<IpnsKeyEntry>& k) {
@@ -196,7 +206,8 @@ private slots:
     {
         node->route(QStringLiteral("/key/list"), FakeKuboNode::json(R"({"Keys":[]})"));
         bool answered = false;
-        connect(client, &IpfsClient::ipnsKeysReceived, this, [&](const QList<IpnsKeyEntry>& k) { answered = k.isEmpty(); });
+        connect(client, &IpfsClient::ipnsKeysReceived, this,
+            [&](const QList<IpnsKeyEntry>& k) { answered = k.isEmpty(); });
         client->fetchIpnsKeys();
         QTRY_VERIFY(answered);
     }
@@ -211,17 +222,21 @@ private slots:
         QTest::newRow("resolve HTTP error quotes the whole body")
             << QStringLiteral("resolve") << 500 << QByteArray("  ") + kuboError + QByteArray("\n")
             << QStringLiteral("Failed to resolve IPNS name: ") + QString::fromUtf8(kuboError);
-        QTest::newRow("keys HTTP error") << QStringLiteral("keys") << 500 << kuboError
-                                         << QStringLiteral("Failed to list IPNS keys: ") + QString::fromUtf8(kuboError);
-        QTest::newRow("publish not JSON") << QStringLiteral("publish") << 200 << QByteArray("oops")
-                                          << QStringLiteral("Failed to publish to IPNS: invalid JSON response");
-        QTest::newRow("resolve array") << QStringLiteral("resolve") << 200 << QByteArray("[]")
-                                       << QStringLiteral("Failed to resolve IPNS name: invalid JSON response");
-        QTest::newRow("publish Message in a 200") << QStringLiteral("publish") << 200
-                                                  << QByteArray(R"({"Message":" key not found "})")
-                                                  << QStringLiteral("Failed to publish to IPNS: key not found");
-        QTest::newRow("keys Error in a 200") << QStringLiteral("keys") << 200 << QByteArray(R"({"Error":"locked"})")
-                                             << QStringLiteral("Failed to list IPNS keys: locked");
+        QTest::newRow("keys HTTP error")
+            << QStringLiteral("keys") << 500 << kuboError
+            << QStringLiteral("Failed to list IPNS keys: ") + QString::fromUtf8(kuboError);
+        QTest::newRow("publish not JSON")
+            << QStringLiteral("publish") << 200 << QByteArray("oops")
+            << QStringLiteral("Failed to publish to IPNS: invalid JSON response");
+        QTest::newRow("resolve array")
+            << QStringLiteral("resolve") << 200 << QByteArray("[]")
+            << QStringLiteral("Failed to resolve IPNS name: invalid JSON response");
+        QTest::newRow("publish Message in a 200")
+            << QStringLiteral("publish") << 200 << QByteArray(R"({"Message":" key not found "})")
+            << QStringLiteral("Failed to publish to IPNS: key not found");
+        QTest::newRow("keys Error in a 200")
+            << QStringLiteral("keys") << 200 << QByteArray(R"({"Error":"locked"})")
+            << QStringLiteral("Failed to list IPNS keys: locked");
     }
 
     void replyFailures()
@@ -258,8 +273,10 @@ private slots:
         QSignalSpy issued(client, &IpfsClient::rpcRequestIssued);
         client->publishIpns(QStringLiteral("   "), QStringLiteral("self"));
         client->resolveIpns(QStringLiteral(" \t "));
-        QCOMPARE(events, (QStringList { QStringLiteral("publishFailed: IPNS publish failed: content path/CID is required."),
-                                        QStringLiteral("resolveFailed: IPNS resolve failed: name is required.") }));
+        QCOMPARE(events,
+            (QStringList {
+                QStringLiteral("publishFailed: IPNS publish failed: content path/CID is required."),
+                QStringLiteral("resolveFailed: IPNS resolve failed: name is required.") }));
         QCOMPARE(issued.count(), 0);
     }
 
@@ -272,7 +289,8 @@ private slots:
         client->resolveIpns(QStringLiteral("k51name"));
         QTRY_COMPARE(events.size(), 2);
         QVERIFY(events.at(0).startsWith(QStringLiteral("error: Failed to resolve IPNS name: ")));
-        QCOMPARE(events.at(1).mid(events.at(1).indexOf(QLatin1Char(' '))), events.at(0).mid(events.at(0).indexOf(QLatin1Char(' '))));
+        QCOMPARE(events.at(1).mid(events.at(1).indexOf(QLatin1Char(' '))),
+            events.at(0).mid(events.at(0).indexOf(QLatin1Char(' '))));
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -40,15 +41,15 @@ QByteArray listing(const QString& cid, const QList<Link>& links, const QString& 
 {
     QJsonArray array;
     for (const Link& link : links) {
-        array.append(QJsonObject { { QStringLiteral("Name"), link.name },
-                                   { QStringLiteral("Hash"), link.hash },
-                                   { QStringLiteral("Size"), link.size },
-                                   { QStringLiteral("Type"), link.type } });
+        array.append(
+            QJsonObject { { QStringLiteral("Name"), link.name }, { QStringLiteral("Hash"), link.hash },
+                { QStringLiteral("Size"), link.size }, { QStringLiteral("Type"), link.type } });
     }
     QJsonObject object { { QStringLiteral("Hash"), cid }, { QStringLiteral("Links"), array } };
     if (!objectName.isEmpty())
         object.insert(QStringLiteral("Name"), objectName);
-    return QJsonDocument(QJsonObject { { QStringLiteral("Objects"), QJsonArray { object } } }).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject { { QStringLiteral("Objects"), QJsonArray { object } } })
+        .toJson(QJsonDocument::Compact);
 }
 
 // Every regular file below root, relative, sorted.
@@ -78,9 +79,9 @@ class TestPinContentsDialog : public QObject
 
     FakeKuboNode* node = nullptr;
     IpfsClient* client = nullptr;
-    QHash<QString, FakeKuboNode::Response> lsAnswers;   // by CID
-    QHash<QString, QString> kinds;                      // by CID: "file" or "directory"
-    QHash<QString, FakeKuboNode::Response> catAnswers;  // by CID
+    QHash<QString, FakeKuboNode::Response> lsAnswers; // by CID
+    QHash<QString, QString> kinds; // by CID: "file" or "directory"
+    QHash<QString, FakeKuboNode::Response> catAnswers; // by CID
 
     PinContentsDialog* open(const QString& root, const QString& displayName = QString())
     {
@@ -89,7 +90,10 @@ class TestPinContentsDialog : public QObject
         dialog->show();
         return dialog;
     }
-    static QString status(PinContentsDialog* d) { return d->findChild<QLabel*>(QStringLiteral("statusLabel"))->text(); }
+    static QString status(PinContentsDialog* d)
+    {
+        return d->findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
+    }
     static QTreeWidget* tree(PinContentsDialog* d) { return d->findChild<QTreeWidget*>(); }
     static QPushButton* button(PinContentsDialog* d, const QString& prefix)
     {
@@ -100,7 +104,10 @@ class TestPinContentsDialog : public QObject
         return nullptr;
     }
     static QPushButton* saveAll(PinContentsDialog* d) { return button(d, QStringLiteral("Save all")); }
-    static QPushButton* saveSelected(PinContentsDialog* d) { return button(d, QStringLiteral("Save selected")); }
+    static QPushButton* saveSelected(PinContentsDialog* d)
+    {
+        return button(d, QStringLiteral("Save selected"));
+    }
     static bool loaded(PinContentsDialog* d) { return saveAll(d)->isEnabled(); }
 
     // Answers the next folder dialog with the given folder (empty: cancels it).
@@ -119,7 +126,15 @@ class TestPinContentsDialog : public QObject
                 return;
             }
             dialog->setDirectory(folder);
-            dialog->selectFile(folder);
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->clear();
+            // Never let a confused dialog send a save somewhere else.
+            const QStringList chosen = dialog->selectedFiles();
+            if (chosen.size() != 1 || QFileInfo(chosen.first()) != QFileInfo(folder)) {
+                qWarning() << "folder dialog offers" << chosen << "instead of" << folder;
+                dialog->reject();
+                return;
+            }
             QMetaObject::invokeMethod(dialog, "accept");
         });
         timer->start();
@@ -149,7 +164,7 @@ private slots:
         QVERIFY(node->start());
         node->route(QStringLiteral("/ls"), [this](const FakeKuboNode::Request& r) {
             return lsAnswers.value(r.queryValue(QStringLiteral("arg")),
-                                   FakeKuboNode::kuboError(QStringLiteral("no link named")));
+                FakeKuboNode::kuboError(QStringLiteral("no link named")));
         });
         node->route(QStringLiteral("/files/stat"), [this](const FakeKuboNode::Request& r) {
             const QString cid = r.queryValue(QStringLiteral("arg")).mid(6);
@@ -158,7 +173,8 @@ private slots:
             return FakeKuboNode::json(QStringLiteral("{\"Type\":\"%1\"}").arg(kinds.value(cid)).toUtf8());
         });
         node->route(QStringLiteral("/cat"), [this](const FakeKuboNode::Request& r) {
-            return catAnswers.value(r.queryValue(QStringLiteral("arg")), FakeKuboNode::kuboError(QStringLiteral("not found")));
+            return catAnswers.value(
+                r.queryValue(QStringLiteral("arg")), FakeKuboNode::kuboError(QStringLiteral("not found")));
         });
         client = new IpfsClient(this);
         client->setEndpoint(node->host(), node->port());
@@ -175,10 +191,14 @@ private slots:
 
     void walksTheTreeAndSavesBreadthFirst()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { file(QStringLiteral("a"), QStringLiteral("ca"), 1536), folder(QStringLiteral("d"), QStringLiteral("cd")),
-              file(QStringLiteral("c"), QStringLiteral("cc")) })));
-        lsAnswers.insert(QStringLiteral("cd"), FakeKuboNode::json(listing(QStringLiteral("cd"), { file(QStringLiteral("b"), QStringLiteral("cb")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { file(QStringLiteral("a"), QStringLiteral("ca"), 1536),
+                    folder(QStringLiteral("d"), QStringLiteral("cd")),
+                    file(QStringLiteral("c"), QStringLiteral("cc")) })));
+        lsAnswers.insert(QStringLiteral("cd"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("cd"), { file(QStringLiteral("b"), QStringLiteral("cb")) })));
         catAnswers.insert(QStringLiteral("ca"), FakeKuboNode::text("AAA"));
         catAnswers.insert(QStringLiteral("cb"), FakeKuboNode::text("BBB"));
         catAnswers.insert(QStringLiteral("cc"), FakeKuboNode::text("CCC"));
@@ -205,15 +225,20 @@ private slots:
         for (const auto& request : node->requests(QStringLiteral("/cat")))
             order << request.queryValue(QStringLiteral("arg"));
         QCOMPARE(order, (QStringList { QStringLiteral("ca"), QStringLiteral("cc"), QStringLiteral("cb") }));
-        QCOMPARE(filesBelow(target.path()), (QStringList { QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("d/b") }));
+        QCOMPARE(filesBelow(target.path()),
+            (QStringList { QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("d/b") }));
         QCOMPARE(contents(target.filePath(QStringLiteral("d/b"))), QByteArray("BBB"));
     }
 
     void savesOnlyTheSelectionAndItsFolders()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { file(QStringLiteral("a"), QStringLiteral("ca")), folder(QStringLiteral("d"), QStringLiteral("cd")) })));
-        lsAnswers.insert(QStringLiteral("cd"), FakeKuboNode::json(listing(QStringLiteral("cd"), { file(QStringLiteral("b"), QStringLiteral("cb")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { file(QStringLiteral("a"), QStringLiteral("ca")),
+                    folder(QStringLiteral("d"), QStringLiteral("cd")) })));
+        lsAnswers.insert(QStringLiteral("cd"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("cd"), { file(QStringLiteral("b"), QStringLiteral("cb")) })));
         catAnswers.insert(QStringLiteral("cb"), FakeKuboNode::text("BBB"));
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
@@ -238,7 +263,9 @@ private slots:
 
     void cancelledFolderChoiceChangesNothing()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"), { file(QStringLiteral("a"), QStringLiteral("ca")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("root"), { file(QStringLiteral("a"), QStringLiteral("ca")) })));
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
         chooseFolderNext(QString());
@@ -254,10 +281,14 @@ private slots:
         QTest::addColumn<QString>("savedAs");
         const QByteArray png("\x89PNG\r\n\x1a\nrest", 12);
         QTest::newRow("extension guessed") << QStringLiteral("photo") << png << QStringLiteral("photo.png");
-        QTest::newRow("own extension kept") << QStringLiteral("photo.jpeg") << png << QStringLiteral("photo.jpeg");
-        QTest::newRow("unnamed pin") << QStringLiteral("—") << QByteArray("%PDF-1.4") << QStringLiteral("—.pdf");
-        QTest::newRow("no name at all") << QString() << QByteArray("text") << QStringLiteral("root-file-bafkreisingle");
-        QTest::newRow("hostile display name") << QStringLiteral("../../x") << QByteArray("t") << QStringLiteral(".._.._x");
+        QTest::newRow("own extension kept")
+            << QStringLiteral("photo.jpeg") << png << QStringLiteral("photo.jpeg");
+        QTest::newRow("unnamed pin") << QStringLiteral("—") << QByteArray("%PDF-1.4")
+                                     << QStringLiteral("—.pdf");
+        QTest::newRow("no name at all")
+            << QString() << QByteArray("text") << QStringLiteral("root-file-bafkreisingl");
+        QTest::newRow("hostile display name")
+            << QStringLiteral("../../x") << QByteArray("t") << QStringLiteral(".._.._x");
     }
 
     void singleFileRoot()
@@ -281,9 +312,11 @@ private slots:
     void chunkedFileRoot()
     {
         const QString cid = QStringLiteral("bafychunkedfileroot0");
-        lsAnswers.insert(cid, FakeKuboNode::json(listing(cid, { file(QString(), QStringLiteral("chunk1"), 100),
-                                                                file(QString(), QStringLiteral("chunk2"), 200) },
-                                                         QStringLiteral("movie.mkv"))));
+        lsAnswers.insert(cid,
+            FakeKuboNode::json(listing(cid,
+                { file(QString(), QStringLiteral("chunk1"), 100),
+                    file(QString(), QStringLiteral("chunk2"), 200) },
+                QStringLiteral("movie.mkv"))));
         FakeKuboNode::Response heldKind = FakeKuboNode::held();
         node->route(QStringLiteral("/files/stat"), heldKind);
         catAnswers.insert(cid, FakeKuboNode::text("whole file"));
@@ -310,8 +343,10 @@ private slots:
     void chunkLikeRootThatIsADirectory()
     {
         const QString cid = QStringLiteral("bafydigitsdirectory");
-        lsAnswers.insert(cid, FakeKuboNode::json(listing(cid, { file(QStringLiteral("0"), QStringLiteral("h0")),
-                                                                file(QString(), QStringLiteral("bafyhashprefix1234")) })));
+        lsAnswers.insert(cid,
+            FakeKuboNode::json(listing(cid,
+                { file(QStringLiteral("0"), QStringLiteral("h0")),
+                    file(QString(), QStringLiteral("bafyhashprefix1234")) })));
         kinds.insert(cid, QStringLiteral("directory"));
         PinContentsDialog* dialog = open(cid);
         QTRY_VERIFY(loaded(dialog));
@@ -340,9 +375,12 @@ private slots:
             folder(QStringLiteral(".."), QStringLiteral("cup")),
         };
         lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"), links)));
-        lsAnswers.insert(QStringLiteral("cup"), FakeKuboNode::json(listing(QStringLiteral("cup"), { file(QStringLiteral("../../up"), QStringLiteral("c11")) })));
+        lsAnswers.insert(QStringLiteral("cup"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("cup"), { file(QStringLiteral("../../up"), QStringLiteral("c11")) })));
         for (int i = 1; i <= 11; ++i)
-            catAnswers.insert(QStringLiteral("c%1").arg(i), FakeKuboNode::text("data" + QByteArray::number(i)));
+            catAnswers.insert(
+                QStringLiteral("c%1").arg(i), FakeKuboNode::text("data" + QByteArray::number(i)));
 
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
@@ -351,14 +389,14 @@ private slots:
 
         // Nothing outside the chosen folder...
         QCOMPARE(QDir(sandbox.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList { QStringLiteral("save") });
+            QStringList { QStringLiteral("save") });
         // ...and eleven distinct files inside, one per link.
         const QStringList saved = filesBelow(target);
         QCOMPARE(saved,
-                 (QStringList { QStringLiteral(".._escape"), QStringLiteral("A_B (3)"), QStringLiteral("C__x"),
-                                QStringLiteral("_etc_passwd"), QStringLiteral("a_b"), QStringLiteral("a_b (2)"),
-                                QStringLiteral("file"), QStringLiteral("file (2)"), QStringLiteral("file (3)/.._.._up"),
-                                QStringLiteral("line_break"), QStringLiteral("nul_byte") }));
+            (QStringList { QStringLiteral(".._escape"), QStringLiteral("A_B (3)"), QStringLiteral("C__x"),
+                QStringLiteral("_etc_passwd"), QStringLiteral("a_b"), QStringLiteral("a_b (2)"),
+                QStringLiteral("file"), QStringLiteral("file (2)"), QStringLiteral("file (3)/.._.._up"),
+                QStringLiteral("line_break"), QStringLiteral("nul_byte") }));
         QCOMPARE(contents(target + QStringLiteral("/a_b")), QByteArray("data3"));
         QCOMPARE(contents(target + QStringLiteral("/a_b (2)")), QByteArray("data4"));
         QCOMPARE(contents(target + QStringLiteral("/A_B (3)")), QByteArray("data5"));
@@ -374,10 +412,14 @@ private slots:
         const QString target = sandbox.path();
         QVERIFY(QFile::link(outside.path(), target + QStringLiteral("/d")));
         QVERIFY(QFile::link(outside.filePath(QStringLiteral("victim")), target + QStringLiteral("/f")));
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { folder(QStringLiteral("d"), QStringLiteral("cd")), file(QStringLiteral("f"), QStringLiteral("cf")),
-              file(QStringLiteral("ok"), QStringLiteral("cok")) })));
-        lsAnswers.insert(QStringLiteral("cd"), FakeKuboNode::json(listing(QStringLiteral("cd"), { file(QStringLiteral("x"), QStringLiteral("cx")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { folder(QStringLiteral("d"), QStringLiteral("cd")),
+                    file(QStringLiteral("f"), QStringLiteral("cf")),
+                    file(QStringLiteral("ok"), QStringLiteral("cok")) })));
+        lsAnswers.insert(QStringLiteral("cd"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("cd"), { file(QStringLiteral("x"), QStringLiteral("cx")) })));
         catAnswers.insert(QStringLiteral("cx"), FakeKuboNode::text("evil"));
         catAnswers.insert(QStringLiteral("cf"), FakeKuboNode::text("evil"));
         catAnswers.insert(QStringLiteral("cok"), FakeKuboNode::text("fine"));
@@ -385,10 +427,12 @@ private slots:
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
         saveAllInto(dialog, target);
-        QVERIFY2(status(dialog).startsWith(QStringLiteral("Saved 1 of 3 file(s) to %1; 2 failed").arg(target)),
-                 qPrintable(status(dialog)));
+        QVERIFY2(
+            status(dialog).startsWith(QStringLiteral("Saved 1 of 3 file(s) to %1; 2 failed").arg(target)),
+            qPrintable(status(dialog)));
         QVERIFY(status(dialog).contains(QStringLiteral("symbolic link")));
-        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList());
         QCOMPARE(contents(target + QStringLiteral("/ok")), QByteArray("fine"));
         QVERIFY(QFileInfo(target + QStringLiteral("/f")).isSymLink());
     }
@@ -402,7 +446,9 @@ private slots:
         QTemporaryDir links;
         const QString viaLink = links.filePath(QStringLiteral("chosen"));
         QVERIFY(QFile::link(real.path(), viaLink));
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"), { file(QStringLiteral("a"), QStringLiteral("ca")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("root"), { file(QStringLiteral("a"), QStringLiteral("ca")) })));
         catAnswers.insert(QStringLiteral("ca"), FakeKuboNode::text("AAA"));
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
@@ -412,14 +458,17 @@ private slots:
 
     void listingThatNeverAnswers()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { folder(QStringLiteral("slow"), QStringLiteral("cslow")), file(QStringLiteral("a"), QStringLiteral("ca")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { folder(QStringLiteral("slow"), QStringLiteral("cslow")),
+                    file(QStringLiteral("a"), QStringLiteral("ca")) })));
         lsAnswers.insert(QStringLiteral("cslow"), FakeKuboNode::never());
         catAnswers.insert(QStringLiteral("ca"), FakeKuboNode::text("AAA"));
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         dialog->setListingTimeout(300);
         QTRY_VERIFY(loaded(dialog));
-        QCOMPARE(status(dialog), QStringLiteral("1 file(s), 1 folder(s) — incomplete: the node did not answer for 1 folder(s)"));
+        QCOMPARE(status(dialog),
+            QStringLiteral("1 file(s), 1 folder(s) — incomplete: the node did not answer for 1 folder(s)"));
         QTemporaryDir target;
         saveAllInto(dialog, target.path());
         QCOMPARE(filesBelow(target.path()), QStringList { QStringLiteral("a") });
@@ -428,7 +477,8 @@ private slots:
     void kindThatNeverAnswersShowsTheLinks()
     {
         const QString cid = QStringLiteral("bafychunkynokind");
-        lsAnswers.insert(cid, FakeKuboNode::json(listing(cid, { file(QStringLiteral("0"), QStringLiteral("h0")) })));
+        lsAnswers.insert(
+            cid, FakeKuboNode::json(listing(cid, { file(QStringLiteral("0"), QStringLiteral("h0")) })));
         node->route(QStringLiteral("/files/stat"), FakeKuboNode::never());
         PinContentsDialog* dialog = open(cid);
         dialog->setListingTimeout(300);
@@ -438,9 +488,12 @@ private slots:
 
     void failedListingDoesNotEndTheWalkEarly()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { folder(QStringLiteral("broken"), QStringLiteral("cbroken")), folder(QStringLiteral("later"), QStringLiteral("clater")) })));
-        lsAnswers.insert(QStringLiteral("cbroken"), FakeKuboNode::kuboError(QStringLiteral("merkledag: not found")));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { folder(QStringLiteral("broken"), QStringLiteral("cbroken")),
+                    folder(QStringLiteral("later"), QStringLiteral("clater")) })));
+        lsAnswers.insert(
+            QStringLiteral("cbroken"), FakeKuboNode::kuboError(QStringLiteral("merkledag: not found")));
         lsAnswers.insert(QStringLiteral("clater"), FakeKuboNode::held());
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(status(dialog).startsWith(QStringLiteral("Error: List failed for cbroken: ")));
@@ -448,22 +501,27 @@ private slots:
         // The broken folder's empty answer came with its error; the walk must still wait.
         QVERIFY(!loaded(dialog));
 
-        node->releaseHeld(QStringLiteral("/ls"), FakeKuboNode::json(listing(QStringLiteral("clater"), { file(QStringLiteral("x"), QStringLiteral("cx")) })));
+        node->releaseHeld(QStringLiteral("/ls"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("clater"), { file(QStringLiteral("x"), QStringLiteral("cx")) })));
         QTRY_VERIFY(loaded(dialog));
-        QVERIFY2(status(dialog).startsWith(QStringLiteral("1 file(s), 2 folder(s) — incomplete: 1 folder(s) could not be listed (List failed for cbroken: ")),
-                 qPrintable(status(dialog)));
+        QVERIFY2(status(dialog).startsWith(QStringLiteral("1 file(s), 2 folder(s) — incomplete: 1 folder(s) "
+                                                          "could not be listed (List failed for cbroken: ")),
+            qPrintable(status(dialog)));
     }
 
     void failedRootListing()
     {
         PinContentsDialog* dialog = open(QStringLiteral("missingroot"));
         QTRY_VERIFY(loaded(dialog));
-        QVERIFY2(status(dialog).startsWith(QStringLiteral("0 file(s), 0 folder(s) — incomplete: 1 folder(s) could not be listed")),
-                 qPrintable(status(dialog)));
+        QVERIFY2(status(dialog).startsWith(
+                     QStringLiteral("0 file(s), 0 folder(s) — incomplete: 1 folder(s) could not be listed")),
+            qPrintable(status(dialog)));
         bool informed = false;
         QTimer::singleShot(0, this, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                informed = box->text() == QLatin1String("No files in this pin.") && box->windowTitle() == QLatin1String("Save all files");
+                informed = box->text() == QLatin1String("No files in this pin.")
+                    && box->windowTitle() == QLatin1String("Save all files");
                 box->accept();
             }
         });
@@ -473,9 +531,13 @@ private slots:
 
     void selfReferencingFolderEndsTheWalk()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"), { folder(QStringLiteral("loop"), QStringLiteral("cloop")) })));
-        lsAnswers.insert(QStringLiteral("cloop"), FakeKuboNode::json(listing(QStringLiteral("cloop"),
-            { folder(QStringLiteral("again"), QStringLiteral("cloop")), folder(QStringLiteral("up"), QStringLiteral("root")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(
+                QStringLiteral("root"), { folder(QStringLiteral("loop"), QStringLiteral("cloop")) })));
+        lsAnswers.insert(QStringLiteral("cloop"),
+            FakeKuboNode::json(listing(QStringLiteral("cloop"),
+                { folder(QStringLiteral("again"), QStringLiteral("cloop")),
+                    folder(QStringLiteral("up"), QStringLiteral("root")) })));
         PinContentsDialog* dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
         QCOMPARE(status(dialog), QStringLiteral("0 file(s), 3 folder(s)"));
@@ -484,8 +546,10 @@ private slots:
 
     void downloadThatFailsHalfWay()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { file(QStringLiteral("cut"), QStringLiteral("ccut")), file(QStringLiteral("whole"), QStringLiteral("cwhole")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { file(QStringLiteral("cut"), QStringLiteral("ccut")),
+                    file(QStringLiteral("whole"), QStringLiteral("cwhole")) })));
         FakeKuboNode::Response cut = FakeKuboNode::text(QByteArray(4096, 'x'));
         cut.cutAfterBytes = 1000;
         catAnswers.insert(QStringLiteral("ccut"), cut);
@@ -494,16 +558,22 @@ private slots:
         QTRY_VERIFY(loaded(dialog));
         QTemporaryDir target;
         saveAllInto(dialog, target.path());
-        QVERIFY2(status(dialog).startsWith(QStringLiteral("Saved 1 of 2 file(s) to %1; 1 failed (last error: Failed to download cut: ").arg(target.path())),
-                 qPrintable(status(dialog)));
+        QVERIFY2(status(dialog).startsWith(QStringLiteral(
+                     "Saved 1 of 2 file(s) to %1; 1 failed (last error: Failed to download cut: ")
+                                               .arg(target.path())),
+            qPrintable(status(dialog)));
         QCOMPARE(filesBelow(target.path()), QStringList { QStringLiteral("whole") });
     }
 
     void folderThatCannotBeWritten()
     {
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"),
-            { file(QStringLiteral("taken"), QStringLiteral("ctaken")), folder(QStringLiteral("d"), QStringLiteral("cd")) })));
-        lsAnswers.insert(QStringLiteral("cd"), FakeKuboNode::json(listing(QStringLiteral("cd"), { file(QStringLiteral("x"), QStringLiteral("cx")) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { file(QStringLiteral("taken"), QStringLiteral("ctaken")),
+                    folder(QStringLiteral("d"), QStringLiteral("cd")) })));
+        lsAnswers.insert(QStringLiteral("cd"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("cd"), { file(QStringLiteral("x"), QStringLiteral("cx")) })));
         catAnswers.insert(QStringLiteral("ctaken"), FakeKuboNode::text("T"));
         catAnswers.insert(QStringLiteral("cx"), FakeKuboNode::text("X"));
         PinContentsDialog* dialog = open(QStringLiteral("root"));
@@ -517,7 +587,8 @@ private slots:
         blocker.close();
         saveAllInto(dialog, target.path());
         const QString canonical = QFileInfo(target.path()).canonicalFilePath();
-        QCOMPARE(status(dialog), QStringLiteral("Failed to create directory: ") + canonical + QStringLiteral("/d"));
+        QCOMPARE(status(dialog),
+            QStringLiteral("Failed to create directory: ") + canonical + QStringLiteral("/d"));
         QVERIFY(saveSelected(dialog)->isEnabled());
         QVERIFY(dialog->findChild<QProgressBar*>()->isHidden());
         QVERIFY(QFileInfo(target.filePath(QStringLiteral("taken"))).isDir());
@@ -527,7 +598,9 @@ private slots:
     void closingWhileTheWriterRunsDropsTheResult()
     {
         const QByteArray big(32 * 1024 * 1024, 'z');
-        lsAnswers.insert(QStringLiteral("root"), FakeKuboNode::json(listing(QStringLiteral("root"), { file(QStringLiteral("big"), QStringLiteral("cbig"), big.size()) })));
+        lsAnswers.insert(QStringLiteral("root"),
+            FakeKuboNode::json(listing(QStringLiteral("root"),
+                { file(QStringLiteral("big"), QStringLiteral("cbig"), big.size()) })));
         catAnswers.insert(QStringLiteral("cbig"), FakeKuboNode::text(big));
         QPointer<PinContentsDialog> dialog = open(QStringLiteral("root"));
         QTRY_VERIFY(loaded(dialog));
@@ -540,14 +613,19 @@ private slots:
         chooseFolderNext(target.path());
         saveAll(dialog)->click();
         QTRY_VERIFY(dialog.isNull());
-        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(target.filePath(QStringLiteral("big"))).size(), qint64(big.size()), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QFileInfo(target.filePath(QStringLiteral("big"))).size(), qint64(big.size()), 20000);
         QTest::qWait(100); // let the dropped result arrive
     }
 
     void twoDialogsKeepToTheirOwnAnswers()
     {
-        lsAnswers.insert(QStringLiteral("r1"), FakeKuboNode::json(listing(QStringLiteral("r1"), { file(QStringLiteral("one"), QStringLiteral("c1")) })));
-        lsAnswers.insert(QStringLiteral("r2"), FakeKuboNode::json(listing(QStringLiteral("r2"), { folder(QStringLiteral("two"), QStringLiteral("c2")) })));
+        lsAnswers.insert(QStringLiteral("r1"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("r1"), { file(QStringLiteral("one"), QStringLiteral("c1")) })));
+        lsAnswers.insert(QStringLiteral("r2"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("r2"), { folder(QStringLiteral("two"), QStringLiteral("c2")) })));
         lsAnswers.insert(QStringLiteral("c2"), FakeKuboNode::json(listing(QStringLiteral("c2"), {})));
         PinContentsDialog* first = open(QStringLiteral("r1"));
         PinContentsDialog* second = open(QStringLiteral("r2"));

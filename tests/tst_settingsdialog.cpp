@@ -15,9 +15,18 @@ class TestSettingsDialog : public QObject
 {
     Q_OBJECT
 
-    static QLineEdit* hostEdit(SettingsDialog& d) { return d.findChild<QLineEdit*>(QStringLiteral("hostEdit")); }
-    static QLineEdit* originEdit(SettingsDialog& d) { return d.findChild<QLineEdit*>(QStringLiteral("originEdit")); }
-    static QSpinBox* intervalSpin(SettingsDialog& d) { return d.findChild<QSpinBox*>(QStringLiteral("intervalSpin")); }
+    static QLineEdit* hostEdit(SettingsDialog& d)
+    {
+        return d.findChild<QLineEdit*>(QStringLiteral("hostEdit"));
+    }
+    static QLineEdit* originEdit(SettingsDialog& d)
+    {
+        return d.findChild<QLineEdit*>(QStringLiteral("originEdit"));
+    }
+    static QSpinBox* intervalSpin(SettingsDialog& d)
+    {
+        return d.findChild<QSpinBox*>(QStringLiteral("intervalSpin"));
+    }
     static QCheckBox* check(SettingsDialog& d, const QString& text)
     {
         for (QCheckBox* box : d.findChildren<QCheckBox*>()) {
@@ -73,12 +82,13 @@ private slots:
             texts << combo->itemText(i);
             data << combo->itemData(i).toString();
         }
-        QCOMPARE(texts, (QStringList { QStringLiteral("Recursive+Direct"), QStringLiteral("All pins"),
-                                       QStringLiteral("Recursive only"), QStringLiteral("Direct only"),
-                                       QStringLiteral("Indirect only") }));
-        QCOMPARE(data, (QStringList { QStringLiteral("recursive+direct"), QStringLiteral("all"),
-                                      QStringLiteral("recursive"), QStringLiteral("direct"),
-                                      QStringLiteral("indirect") }));
+        QCOMPARE(texts,
+            (QStringList { QStringLiteral("Recursive+Direct"), QStringLiteral("All pins"),
+                QStringLiteral("Recursive only"), QStringLiteral("Direct only"),
+                QStringLiteral("Indirect only") }));
+        QCOMPARE(data,
+            (QStringList { QStringLiteral("recursive+direct"), QStringLiteral("all"),
+                QStringLiteral("recursive"), QStringLiteral("direct"), QStringLiteral("indirect") }));
     }
 
     void settersAndGettersRoundTrip()

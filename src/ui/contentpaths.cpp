@@ -37,7 +37,8 @@ bool isReservedDeviceName(const QString& name)
         = { QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL") };
     if (plain.contains(stem))
         return true;
-    return stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))
+    return stem.size() == 4
+        && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))
         && stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9');
 }
 
@@ -148,8 +149,8 @@ QString checkSaveTarget(const QString& base, const QString& relativePath)
     return {};
 }
 
-bool writeContentFile(const QString& base, const QString& relativePath, const QByteArray& data,
-                      QString* message)
+bool writeContentFile(
+    const QString& base, const QString& relativePath, const QByteArray& data, QString* message)
 {
     // Checked again here, just before writing, in case the folder changed since the save began.
     const QString problem = checkSaveTarget(base, relativePath);

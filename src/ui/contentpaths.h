@@ -27,7 +27,7 @@ QString guessedFileExtension(const QByteArray& data);
 QString checkSaveTarget(const QString& base, const QString& relativePath);
 // Writes data to base/relativePath after checkSaveTarget, replacing the file as a whole (never
 // through an existing link). On failure returns false and sets message.
-bool writeContentFile(const QString& base, const QString& relativePath, const QByteArray& data,
-                      QString* message);
+bool writeContentFile(
+    const QString& base, const QString& relativePath, const QByteArray& data, QString* message);
 
 } // namespace PinContents

@@ -31,7 +31,8 @@ QString shortCid(const QString& cid)
 // copied or opened as if it were a CID.
 bool isMessageRow(const QString& text)
 {
-    return text.startsWith(QLatin1Char('(')) || text.startsWith(QLatin1String("Error:")) || text == loadingRow();
+    return text.startsWith(QLatin1Char('(')) || text.startsWith(QLatin1String("Error:"))
+        || text == loadingRow();
 }
 
 } // namespace
@@ -54,7 +55,8 @@ IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* clien
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    auto* heading = new QLabel(QStringLiteral("CIDs referenced under recursive pin: <b>%1</b>").arg(rootCid), this);
+    auto* heading
+        = new QLabel(QStringLiteral("CIDs referenced under recursive pin: <b>%1</b>").arg(rootCid), this);
     heading->setTextFormat(Qt::RichText);
     heading->setWordWrap(true);
     layout->addWidget(heading);
@@ -72,13 +74,14 @@ IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* clien
     tableView->horizontalHeader()->setStretchLastSection(true);
     tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tableView, &QWidget::customContextMenuRequested, this,
-            &IndirectPinsDialog::onCustomContextMenuRequested);
+        &IndirectPinsDialog::onCustomContextMenuRequested);
     layout->addWidget(tableView, 1);
 
     connect(client, &IpfsClient::refsReceived, this, &IndirectPinsDialog::onRefsReceived);
     // Errors carry no CID, so any error of the shared client replaces the list.
-    connect(client, &IpfsClient::errorOccurred, this,
-            [this](const QString& message) { model->setStringList({ QStringLiteral("Error: %1").arg(message) }); });
+    connect(client, &IpfsClient::errorOccurred, this, [this](const QString& message) {
+        model->setStringList({ QStringLiteral("Error: %1").arg(message) });
+    });
 
     client->fetchRefs(rootCid);
     model->setStringList({ loadingRow() });

@@ -37,8 +37,8 @@ bool isDecimalDigits(const QString& text)
 
 } // namespace
 
-PinContentsDialog::PinContentsDialog(const QString& rootCid, IpfsClient* client, QWidget* parent,
-                                     const QString& displayName)
+PinContentsDialog::PinContentsDialog(
+    const QString& rootCid, IpfsClient* client, QWidget* parent, const QString& displayName)
     : QDialog(parent)
     , rootCid(rootCid)
     , displayName(displayName)
@@ -186,8 +186,8 @@ bool PinContentsDialog::looksLikeChunkedFileLinks(const QList<LsEntry>& entries)
     return true;
 }
 
-void PinContentsDialog::addLsEntries(const QList<LsEntry>& entries, QTreeWidgetItem* parentItem,
-                                     const QString& parentPath)
+void PinContentsDialog::addLsEntries(
+    const QList<LsEntry>& entries, QTreeWidgetItem* parentItem, const QString& parentPath)
 {
     QSet<QString>& taken = takenNames[parentItem];
     QList<QTreeWidgetItem*> children;

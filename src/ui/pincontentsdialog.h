@@ -36,7 +36,7 @@ class PinContentsDialog : public QDialog
 
 public:
     PinContentsDialog(const QString& rootCid, IpfsClient* client, QWidget* parent = nullptr,
-                      const QString& displayName = QString());
+        const QString& displayName = QString());
     ~PinContentsDialog() override;
 
     // How long the walk waits for the node's next answer before it shows what it has.

@@ -25,11 +25,12 @@ void PinContentsDialog::onSaveAllFiles()
 {
     const QList<FileTreeNode> nodes = allFileNodes();
     if (nodes.isEmpty()) {
-        QMessageBox::information(this, QStringLiteral("Save all files"), QStringLiteral("No files in this pin."));
+        QMessageBox::information(
+            this, QStringLiteral("Save all files"), QStringLiteral("No files in this pin."));
         return;
     }
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Save all files to folder"),
-                                                             QString(), QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Save all files to folder"), QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
         startSave(folder, nodes);
 }
@@ -39,7 +40,7 @@ void PinContentsDialog::onSaveSelected()
     const QList<FileTreeNode> nodes = selectedFileNodes();
     if (nodes.isEmpty()) {
         QMessageBox::information(this, QStringLiteral("Save selected"),
-                                 QStringLiteral("Select one or more files in the tree (directories are skipped)."));
+            QStringLiteral("Select one or more files in the tree (directories are skipped)."));
         return;
     }
     const QString folder = QFileDialog::getExistingDirectory(
@@ -88,7 +89,8 @@ void PinContentsDialog::startSave(const QString& folder, const QList<FileTreeNod
     // links below it can be recognised.
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     if (canonical.isEmpty() || !QFileInfo(canonical).isDir()) {
-        statusLabel->setText(QStringLiteral("Failed to create directory: ") + QFileInfo(folder).absoluteFilePath());
+        statusLabel->setText(
+            QStringLiteral("Failed to create directory: ") + QFileInfo(folder).absoluteFilePath());
         return;
     }
     saveDirectory = folder;
@@ -119,7 +121,8 @@ void PinContentsDialog::saveNextSelectedFile()
         if (problem.isEmpty()) {
             const QString directory = QFileInfo(saveBase + QLatin1Char('/') + relativePath).absolutePath();
             if (!QDir().mkpath(directory)) {
-                statusLabel->setText(QStringLiteral("Failed to create directory: ") + QDir(directory).absolutePath());
+                statusLabel->setText(
+                    QStringLiteral("Failed to create directory: ") + QDir(directory).absolutePath());
                 stopSave();
                 return;
             }

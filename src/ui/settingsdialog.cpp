@@ -84,9 +84,10 @@ void SettingsDialog::setupUi()
     connectionForm->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     connectionForm->addRow(QStringLiteral("Host:"), hostEdit);
     connectionForm->addRow(QStringLiteral("Port:"), portSpin);
-    auto* warning = new QLabel(QStringLiteral("<small><i>Default Kubo RPC port is 5001. Never expose this port to "
-                                              "the public internet.</i></small>"),
-                               connectionGroup);
+    auto* warning
+        = new QLabel(QStringLiteral("<small><i>Default Kubo RPC port is 5001. Never expose this port to "
+                                    "the public internet.</i></small>"),
+            connectionGroup);
     warning->setTextFormat(Qt::RichText);
     warning->setWordWrap(true);
     connectionForm->addRow(warning);
@@ -107,7 +108,8 @@ void SettingsDialog::setupUi()
     layout->addWidget(optionsGroup);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    QPushButton* restore = buttons->addButton(QStringLiteral("Restore Defaults"), QDialogButtonBox::ResetRole);
+    QPushButton* restore
+        = buttons->addButton(QStringLiteral("Restore Defaults"), QDialogButtonBox::ResetRole);
     layout->addWidget(buttons);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -1,7 +1,21 @@
+#include "applicationsetup.h"
+#include "mainwindow.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    setApplicationIdentity();
+
+    QCommandLineParser parser;
+    configureCommandLine(parser);
+    parser.process(app);
+
+    applyDarkLook(QStringLiteral("Fusion"));
+
+    MainWindow window;
+    window.show();
+    return app.exec();
 }

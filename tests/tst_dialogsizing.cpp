@@ -1,3 +1,4 @@
+#include "testsettings.h"
 #include <QtTest>
 
 #include "appsettings.h"
@@ -58,8 +59,9 @@ class TestDialogSizing : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        appSettings().clear();
+        useIsolatedTestSettings();
+        QVERIFY2(appSettings().fileName().contains(QLatin1String("/vaxel-tests/tst_dialogsizing/")),
+            qPrintable(appSettings().fileName()));
     }
     void cleanup() { appSettings().clear(); }
 

@@ -1,48 +1,128 @@
 #include "ipfsclient.h"
 
+#include "appsettings.h"
+#include "kuboreplyparser.h"
+#include "logmasking.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QMetaType>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+// Receivers may connect across threads or with Qt::QueuedConnection; the records must be known then.
+void registerRecordTypes()
+{
+    qRegisterMetaType<PinEntry>();
+    qRegisterMetaType<QList<PinEntry>>();
+    qRegisterMetaType<LsEntry>();
+    qRegisterMetaType<QList<LsEntry>>();
+    qRegisterMetaType<AddEntry>();
+    qRegisterMetaType<QList<AddEntry>>();
+    qRegisterMetaType<RemoteServiceEntry>();
+    qRegisterMetaType<QList<RemoteServiceEntry>>();
+    qRegisterMetaType<IpnsKeyEntry>();
+    qRegisterMetaType<QList<IpnsKeyEntry>>();
+    qRegisterMetaType<IpnsPublishResult>();
+    qRegisterMetaType<IpnsResolveResult>();
+    qRegisterMetaType<QHash<QString, QStringList>>();
+}
+
+// Go's query decoder (and so the node) reads a literal '+' as a blank; send it escaped so
+// that a value such as "a+b" arrives unchanged.
+QString queryForNode(const QUrlQuery& query)
+{
+    QString encoded = query.query(QUrl::FullyEncoded);
+    encoded.replace(QLatin1Char('+'), QLatin1String("%2B"));
+    return encoded;
+}
+
+} // namespace
 
 IpfsClient::IpfsClient(QObject* parent)
     : QObject(parent)
+    , networkManager(new QNetworkAccessManager(this))
 {
+    registerRecordTypes();
 }
 
 void IpfsClient::setEndpoint(const QString& host, quint16 port)
 {
-    Q_UNUSED(host) Q_UNUSED(port) 
+    this->host = host;
+    this->port = port;
 }
 
 QString IpfsClient::baseUrl() const
 {
-    return {};
-}
-
-void IpfsClient::fetchNodeInfo()
-{
-    
-}
-
-void IpfsClient::ping()
-{
-    
-}
-
-void IpfsClient::onNodeInfoReplyFinished(QNetworkReply* reply)
-{
-    Q_UNUSED(reply) 
+    return QStringLiteral("http://%1:%2/api/v0").arg(host, QString::number(port));
 }
 
 QNetworkRequest IpfsClient::buildRequest(const QString& path, const QUrlQuery& query)
 {
-    Q_UNUSED(path) Q_UNUSED(query) return {};
+    QUrl url(baseUrl() + path, QUrl::TolerantMode);
+    if (!query.isEmpty())
+        url.setQuery(queryForNode(query), QUrl::StrictMode);
+
+    QNetworkRequest request(url);
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    // Without it Qt sends "Mozilla/5.0", which the node refuses as a browser unless an Origin is set.
+    request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
+    applyConfiguredOriginHeader(request);
+
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // Secrets (a remote service's access token) travel in the query; the log shows them masked.
+    emit rpcRequestIssued(QStringLiteral("[%1] POST %2").arg(now, maskSecretsForLog(url)));
+    return request;
 }
 
 QNetworkReply* IpfsClient::postRequest(const QString& path, const QUrlQuery& query)
 {
-    Q_UNUSED(path) Q_UNUSED(query) return nullptr;
+    return networkManager->post(buildRequest(path, query), QByteArray());
 }
 
 KuboReplyResult IpfsClient::parseKuboReply(QNetworkReply* reply, const QString& action)
 {
-    Q_UNUSED(reply) Q_UNUSED(action) return {};
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    return parseKuboReplyBody(body, reply->error() != QNetworkReply::NoError, reply->errorString(), action);
+}
+
+void IpfsClient::fetchNodeInfo()
+{
+    QNetworkReply* reply = postRequest(QStringLiteral("/id"), QUrlQuery());
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onNodeInfoReplyFinished(reply); });
+}
+
+void IpfsClient::onNodeInfoReplyFinished(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        emit errorOccurred(QStringLiteral("Failed to get node info: %1").arg(reply->errorString()));
+        return;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+    if (!document.isObject())
+        return;
+    const QJsonObject info = document.object();
+    emit nodeInfoReceived(
+        info.value(QLatin1String("ID")).toString(), info.value(QLatin1String("AgentVersion")).toString());
+}
+
+void IpfsClient::ping()
+{
+    QNetworkReply* reply = postRequest(QStringLiteral("/version"), QUrlQuery());
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (reply->error() == QNetworkReply::NoError) {
+            emit connectionStatusChanged(true);
+            return;
+        }
+        emit connectionStatusChanged(false);
+        emit errorOccurred(QStringLiteral("Cannot connect to Kubo RPC: %1").arg(reply->errorString()));
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ipfsrecords.h"
+#include "pinlistparser.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
@@ -37,6 +39,8 @@ public:
 
     void setEndpoint(const QString& host, quint16 port);
     QString baseUrl() const;
+    QString endpointHost() const { return host; }
+    quint16 endpointPort() const { return port; }
 
     // Identity and reachability.
     void fetchNodeInfo();
@@ -220,8 +224,16 @@ private:
     void finishKindRequest(const QString& cid);
     QString codecKindFromCid(const QString& cid) const;
 
-    // Unpin.
-    void sendUnpinRequests();
+    // Unpin. Each unpin with CIDv0 conversion keeps its own state, shared by its conversion
+    // replies, so that overlapping unpins never mix their answers.
+    struct UnpinConversion {
+        QStringList originals;
+        QStringList formatted;
+        int pending = 0;
+    };
+    void completeUnpinConversion(const QSharedPointer<UnpinConversion>& conversion, int index,
+                                 const QString& converted);
+    void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
     QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
@@ -238,9 +250,15 @@ private:
     QHash<QString, PinEntry> compositeByCid;
     quint64 pinsEpoch = 0;
     QSet<QNetworkReply*> activeLoadReplies;
-    QStringList unpinOriginals;
-    QStringList unpinFormatted;
-    int unpinPending = 0;
+    // Body and line scan of each pin listing in flight, beside the reply rather than in its "rawData"
+    // property: a QByteArray read back from a property and appended to detaches and copies the whole
+    // body on every chunk; here each chunk is an amortised append.
+    struct PinStream {
+        QByteArray body;
+        PinLineCounter lines;
+    };
+    QHash<QNetworkReply*, PinStream> pinStreams;
+    QHash<QNetworkReply*, QSharedPointer<UnpinConversion>> unpinConversions;
     QHash<QNetworkReply*, QByteArray> addLineBuffers;
     QHash<QNetworkReply*, QList<AddEntry>> addEntriesByReply;
     QHash<QNetworkReply*, int> addFileCounts;

@@ -1,0 +1,145 @@
+#include "remoteparsers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QStringList>
+
+namespace {
+
+bool parseObject(const QByteArray& body, QJsonObject& object)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    object = document.object();
+    return true;
+}
+
+// Field names differ between node versions and services; the first non-empty one wins.
+QString firstNonEmptyString(const QJsonObject& object, const QStringList& keys)
+{
+    for (const QString& key : keys) {
+        const QString value = object.value(key).toString().trimmed();
+        if (!value.isEmpty())
+            return value;
+    }
+    return {};
+}
+
+QJsonArray serviceArrayOf(const QJsonObject& object)
+{
+    const QJsonValue services = object.value(QLatin1String("RemoteServices"));
+    if (services.isArray())
+        return services.toArray();
+    const QJsonValue wrapped = object.value(QLatin1String("RemoteServiceLsOutput"));
+    if (wrapped.isObject())
+        return wrapped.toObject().value(QLatin1String("RemoteServices")).toArray();
+    const QJsonValue plain = object.value(QLatin1String("Services"));
+    if (plain.isArray())
+        return plain.toArray();
+    return {};
+}
+
+QJsonArray pinArrayOf(const QJsonObject& object)
+{
+    const QJsonValue pins = object.value(QLatin1String("Pins"));
+    if (pins.isArray())
+        return pins.toArray();
+    const QJsonValue wrapped = object.value(QLatin1String("RemotePinLsOutput"));
+    if (wrapped.isObject())
+        return wrapped.toObject().value(QLatin1String("Pins")).toArray();
+    return {};
+}
+
+// "Cid" is a plain string or the JSON link form {"/": "<cid>"}.
+QString pinCidOf(const QJsonObject& pin)
+{
+    const QJsonValue cid = pin.value(QLatin1String("Cid"));
+    if (cid.isString())
+        return cid.toString().trimmed();
+    if (cid.isObject())
+        return cid.toObject().value(QLatin1String("/")).toString().trimmed();
+    return {};
+}
+
+} // namespace
+
+QString remoteReplyErrorText(const QByteArray& body)
+{
+    QJsonObject object;
+    if (!parseObject(body, object))
+        return {};
+    return object.value(QLatin1String("Error")).toString().trimmed();
+}
+
+RemoteServicesReading readRemoteServicesBody(const QByteArray& body)
+{
+    RemoteServicesReading reading;
+    QJsonObject object;
+    if (!parseObject(body, object)) {
+        reading.error = QStringLiteral("Remote service request failed: invalid JSON response.");
+        return reading;
+    }
+    const QString error = object.value(QLatin1String("Error")).toString().trimmed();
+    if (!error.isEmpty()) {
+        reading.error = error;
+        return reading;
+    }
+
+    static const QStringList nameKeys = { QStringLiteral("Service"), QStringLiteral("Name"),
+        QStringLiteral("service"), QStringLiteral("name") };
+    static const QStringList endpointKeys = { QStringLiteral("ApiEndpoint"), QStringLiteral("Endpoint"),
+        QStringLiteral("apiEndpoint"), QStringLiteral("endpoint") };
+    for (const QJsonValue& element : serviceArrayOf(object)) {
+        if (!element.isObject())
+            continue;
+        const QJsonObject service = element.toObject();
+        RemoteServiceEntry entry;
+        entry.name = firstNonEmptyString(service, nameKeys);
+        if (entry.name.isEmpty())
+            continue;
+        entry.endpoint = firstNonEmptyString(service, endpointKeys);
+        reading.services.append(entry);
+        // With "stat" the node tries each service; "invalid" means it could not use it.
+        const QString status
+            = service.value(QLatin1String("Stat")).toObject().value(QLatin1String("Status")).toString();
+        if (status.trimmed().compare(QLatin1String("invalid"), Qt::CaseInsensitive) == 0)
+            reading.unreachable.append(entry.name);
+    }
+    reading.ok = true;
+    return reading;
+}
+
+RemotePinStatusReading readRemotePinStatusBody(const QByteArray& body, const QString& cid)
+{
+    RemotePinStatusReading reading;
+    QJsonObject object;
+    if (!parseObject(body, object)) {
+        reading.error = QStringLiteral("invalid JSON response.");
+        return reading;
+    }
+    const QString error = object.value(QLatin1String("Error")).toString().trimmed();
+    if (!error.isEmpty()) {
+        reading.error = error;
+        return reading;
+    }
+
+    static const QStringList statusKeys = { QStringLiteral("Status"), QStringLiteral("status") };
+    reading.ok = true;
+    reading.status = QStringLiteral("not-found");
+    for (const QJsonValue& element : pinArrayOf(object)) {
+        if (!element.isObject())
+            continue;
+        const QJsonObject pin = element.toObject();
+        const QString pinCid = pinCidOf(pin);
+        if (pinCid.isEmpty() || pinCid != cid)
+            continue;
+        const QString status = firstNonEmptyString(pin, statusKeys).toLower();
+        reading.status = status.isEmpty() ? QStringLiteral("unknown") : status;
+        break;
+    }
+    return reading;
+}

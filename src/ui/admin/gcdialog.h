@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDialog>
+#include <QJsonObject>
+#include <QStringList>
+
+class IpfsClient;
+class QLabel;
+class QPushButton;
+class QTextEdit;
+
+// The "Repo stats" window: the repository statistics as a short report, and garbage collection
+// with the CIDs it removed and the errors it reported.
+class GcDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit GcDialog(IpfsClient* client, QWidget* parent = nullptr);
+
+    void setLoading(bool loading);
+    static QString formatBytes(qint64 bytes);
+
+signals:
+    void statusMessageRequested(const QString& message);
+
+public slots:
+    void onRepoStatsClicked();
+    void onRunGcClicked();
+    void onRepoStatReceived(const QJsonObject& stat);
+    void onRepoStatFailed(const QString& message);
+    void onRepoGcCompleted(const QStringList& collectedCids, const QStringList& errors);
+    void onRepoGcFailed(const QString& message);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void startRequest(const QString& statusText, const QString& statusBarText);
+    void showResult(const QString& report, const QString& statusText, const QString& statusBarText);
+    void showFailure(const QString& message, const QString& statusBarText);
+
+    IpfsClient* client = nullptr;
+    QPushButton* repoStatsButton = nullptr;
+    QPushButton* runGcButton = nullptr;
+    QLabel* statusLabel = nullptr;
+    QTextEdit* outputEdit = nullptr;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "appsettings.h"
+
+// Test executables run in parallel; each keeps its settings store in a folder of its own,
+// so that one test clearing its store never wipes another's. Call first thing in initTestCase.
+inline void useIsolatedTestSettings()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString folder
+        = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+              .filePath(QStringLiteral("vaxel-tests/") + QCoreApplication::applicationName());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    appSettings().clear();
+}

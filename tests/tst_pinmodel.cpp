@@ -279,6 +279,29 @@ private slots:
         QCOMPARE(changed.size(), 1);
     }
 
+    void cidIndexFindsEveryRowInOrder()
+    {
+        QList<PinEntry> pins;
+        for (int i = 0; i < 3000; ++i)
+            pins.append(pin(QStringLiteral("bafy%1").arg(i % 1000), QStringLiteral("recursive")));
+        pins.append(pin(QString(), QStringLiteral("direct")));
+        CidRowIndex index;
+        index.forEachRow(pins, QStringLiteral("bafy1"), [](int) { QFAIL("empty index"); });
+        index.rebuild(pins);
+        for (int i = 0; i < 1000; ++i) {
+            QList<int> rows;
+            index.forEachRow(pins, QStringLiteral("bafy%1").arg(i), [&rows](int row) { rows << row; });
+            QCOMPARE(rows, (QList<int> { i, i + 1000, i + 2000 }));
+        }
+        int visits = 0;
+        index.forEachRow(pins, QStringLiteral("bafy1000"), [&visits](int) { ++visits; });
+        index.forEachRow(pins, QString(), [&visits](int) { ++visits; });
+        QCOMPARE(visits, 0);
+        index.clear();
+        index.forEachRow(pins, QStringLiteral("bafy1"), [&visits](int) { ++visits; });
+        QCOMPARE(visits, 0);
+    }
+
     void typeRule_data()
     {
         QTest::addColumn<QString>("typeFilter");

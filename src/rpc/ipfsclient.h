@@ -215,6 +215,7 @@ private:
     void deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
                            bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();
+    void resetUnpinnedState();
 
     // Metadata queues.
     void pumpRefsQueue();
@@ -244,6 +245,8 @@ private:
     bool unpinnedRefsDone = false;
     QSet<QString> unpinnedPinnedCids;
     QSet<QString> unpinnedLocalRefs;
+    // Unterminated tail of each "/refs/local" stream; kept here so that appending never copies it.
+    QHash<QNetworkReply*, QByteArray> refsLocalTails;
     RequestQueue dagStatQueue;
     RequestQueue kindQueue;
     RequestQueue refsQueue;

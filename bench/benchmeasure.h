@@ -7,6 +7,7 @@
 // Load, raw transfer, table, search, GUI stall and peak memory for `pinCount` pins.
 QJsonObject measurePinRoad(int pinCount, int runs);
 
-// The main window's metadata road for `pinCount` pins: from the pin list's arrival until every
-// refs, size and kind answer it asked for is in.
-QJsonObject measureMetadataRoad(int pinCount);
+// The main window's first refresh of `pinCount` pins: until the table is loaded, the longest
+// stall until a second later, and, when asked, until every refs, size and kind answer the window
+// asked for is in.
+QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata);

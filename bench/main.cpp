@@ -89,6 +89,11 @@ void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
         { QStringLiteral("  after a refresh"),
             [](const QJsonObject& f) { return number(f.value(QLatin1String("peakAfterRefreshMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
             QString() },
+        { QStringLiteral("window: refresh to loaded table"), ms("windowTableMs"), QString() },
+        { QStringLiteral("window: longest stall, load + 1 s"), ms("windowStallMs"), QString() },
+        { QStringLiteral("window: peak memory"),
+            [](const QJsonObject& f) { return number(f.value(QLatin1String("windowPeakMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
+            QString() },
         { QStringLiteral("  of it fixture and node"),
             [](const QJsonObject& f) { return number(f.value(QLatin1String("baselineMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
             QString() },
@@ -153,8 +158,10 @@ int main(int argc, char* argv[])
         QStringLiteral("count"));
     const QCommandLineOption metadataChildOption(QStringLiteral("metadata-child"),
         QStringLiteral("Internal: measure the metadata road."), QStringLiteral("count"));
+    const QCommandLineOption windowChildOption(QStringLiteral("window-child"),
+        QStringLiteral("Internal: measure the main window's first refresh."), QStringLiteral("count"));
     for (const QCommandLineOption& option :
-        { jsonOption, sizesOption, metadataOption, runsOption, serveOption, portOption, childOption, metadataChildOption })
+        { jsonOption, sizesOption, metadataOption, runsOption, serveOption, portOption, childOption, metadataChildOption, windowChildOption })
         parser.addOption(option);
     parser.process(app);
 
@@ -181,8 +188,13 @@ int main(int argc, char* argv[])
         std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
         return 0;
     }
+    if (parser.isSet(windowChildOption)) {
+        const QJsonObject figures = measureWindowRoad(parser.value(windowChildOption).toInt(), false);
+        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    }
     if (parser.isSet(metadataChildOption)) {
-        const QJsonObject figures = measureMetadataRoad(parser.value(metadataChildOption).toInt());
+        const QJsonObject figures = measureWindowRoad(parser.value(metadataChildOption).toInt(), true);
         std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
         return 0;
     }
@@ -190,10 +202,14 @@ int main(int argc, char* argv[])
     QJsonArray sizes;
     const QStringList counts = parser.value(sizesOption).split(u',', Qt::SkipEmptyParts);
     for (const QString& count : counts) {
-        const QJsonObject figures = runChild(
+        QJsonObject figures = runChild(
             { QStringLiteral("--child"), count.trimmed(), QStringLiteral("--runs"), QString::number(runs) });
-        if (figures.isEmpty())
+        const QJsonObject window = runChild({ QStringLiteral("--window-child"), count.trimmed() });
+        if (figures.isEmpty() || window.isEmpty())
             return 1;
+        figures.insert(QStringLiteral("windowTableMs"), window.value(QLatin1String("windowTableMs")));
+        figures.insert(QStringLiteral("windowStallMs"), window.value(QLatin1String("windowStallMs")));
+        figures.insert(QStringLiteral("windowPeakMiB"), window.value(QLatin1String("peakMiB")));
         sizes.append(figures);
     }
     QJsonObject metadata;

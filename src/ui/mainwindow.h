@@ -169,6 +169,8 @@ private:
     void scheduleCountUpdate();
     void autoFitColumns();
     void requestSizesAndKinds(const QList<PinEntry>& rows); // mainwindow_metadata.cpp
+    void requestNextMetadataSlice();
+    void dropMetadataBacklog();
     qint64 visibleDagSizeTotal() const;
 
     // Pin actions (mainwindow_pinactions.cpp).
@@ -253,6 +255,10 @@ private:
     QString pendingPublishCid;
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
+    // Rows of the current load whose sizes and kinds are still to be asked for, from
+    // metadataBacklogNext on (mainwindow_metadata.cpp).
+    QList<PinEntry> metadataBacklog;
+    qsizetype metadataBacklogNext = 0;
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

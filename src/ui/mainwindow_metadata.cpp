@@ -4,6 +4,7 @@
 #include "pinmodel.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -17,15 +18,32 @@ const QString kUnpinnedMode = QStringLiteral("unpinned");
 // runs, at most once a second, so that progress stays visible on a busy table.
 constexpr int kImmediateUpdateThreshold = 2500;
 constexpr qint64 kImmediateUpdateSpacingMs = 999;
+// Time a slice of metadata requests may take on the GUI thread.
+constexpr qint64 kMetadataSliceMs = 15;
 
 } // namespace
 
-// Sizes and kinds the caches know are shown at once; the client asks for the rest.
+// Sizes and kinds the caches know are shown at once; the client asks for the rest. A large table
+// is worked through a slice per turn of the event loop, so that the window stays responsive while a
+// million rows are queued (the node answers far slower than they are queued anyway).
 void MainWindow::requestSizesAndKinds(const QList<PinEntry>& rows)
 {
+    metadataBacklog = rows;
+    metadataBacklogNext = 0;
     metadataRequested.reserve(rows.size());
-    for (const PinEntry& pin : rows) {
-        const QString& cid = pin.cid;
+    requestNextMetadataSlice();
+}
+
+void MainWindow::requestNextMetadataSlice()
+{
+    QElapsedTimer slice;
+    slice.start();
+    const QList<PinEntry> rows = metadataBacklog;
+    qsizetype next = metadataBacklogNext;
+    for (; next < rows.size(); ++next) {
+        if ((next & 255) == 0 && slice.elapsed() >= kMetadataSliceMs)
+            break;
+        const QString& cid = rows.at(next).cid;
         if (cid.isEmpty())
             continue;
         metadataRequested.insert(cid);
@@ -46,6 +64,23 @@ void MainWindow::requestSizesAndKinds(const QList<PinEntry>& rows)
         if (sizeKnown.contains(cid) && kindKnown.contains(cid))
             metadataComplete.insert(cid);
     }
+    metadataBacklogNext = next;
+    if (next < rows.size()) {
+        QTimer::singleShot(0, this, [this, rows] {
+            // A newer load (or a forced refresh) has replaced the backlog meanwhile.
+            if (metadataBacklog.constData() == rows.constData() && metadataBacklogNext < rows.size())
+                requestNextMetadataSlice();
+        });
+        return;
+    }
+    metadataBacklog.clear();
+    metadataBacklogNext = 0;
+}
+
+void MainWindow::dropMetadataBacklog()
+{
+    metadataBacklog.clear();
+    metadataBacklogNext = 0;
 }
 
 void MainWindow::onRefsReceivedForTable(const QString& rootCid, const QStringList& refs)

@@ -51,9 +51,11 @@ QList<PinEntry> rowsForTable(const QList<PinEntry>& pins, const QString& typeFil
 
 void MainWindow::triggerRefresh(bool force)
 {
-    if (force)
+    if (force) {
         client->cancelActiveLoading();
-    else if (refreshBtn && !refreshBtn->isEnabled())
+        // The client's queues are emptied: the rows still waiting to be asked for go too.
+        dropMetadataBacklog();
+    } else if (refreshBtn && !refreshBtn->isEnabled())
         return;
 
     endpointEntryCounts.clear();
@@ -112,6 +114,7 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
     const QList<PinEntry> rows = rowsForTable(pins, typeFilter);
     model->setPins(rows);
 
+    dropMetadataBacklog();
     metadataRequested.clear();
     sizeKnown.clear();
     kindKnown.clear();

@@ -58,6 +58,11 @@ public:
         ticker.setInterval(kIntervalMs);
         connect(&ticker, &QTimer::timeout, this, [this] {
             const double gap = elapsedMs(sinceLastTick);
+            if (qEnvironmentVariableIsSet("VAXEL_BENCH_RSS")) {
+                static int tick = 0;
+                if (++tick % 5 == 0)
+                    std::fprintf(stderr, "rss %.0f MiB at %.0f ms\n", procStatusMiB("VmRSS"), elapsedMs(sinceStart));
+            }
             if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE") && gap > 20)
                 std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", gap, elapsedMs(sinceStart));
             worstGapMs = std::max(worstGapMs, gap);
@@ -238,6 +243,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
     for (int run = 0; run < runs; ++run) {
         settle();
         LoadRun result = loadOnce(client);
+        if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
+            std::fprintf(stderr, "after load: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
         if (result.pins.size() != pinCount)
             qFatal("expected %d pins, got %lld", pinCount, qlonglong(result.pins.size()));
         loadMs = std::min(loadMs, result.ms);
@@ -250,6 +257,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
         });
         if (table.proxy.rowCount() != pinCount)
             qFatal("the table shows %d of %d rows", table.proxy.rowCount(), pinCount);
+        if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
+            std::fprintf(stderr, "after table: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
         if (run == 0) {
             tableMs = ms;
             // One load and its table; later runs hold the previous table while loading.

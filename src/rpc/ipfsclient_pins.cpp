@@ -23,10 +23,11 @@ struct ParsedPinList {
 };
 
 // The worker's whole job; it sees only its own copies.
-ParsedPinList parseFinishedPinList(const QByteArray& body, qsizetype tailStart, int streamedCount)
+// A batch of "recursive+direct" comes sorted by CID, so that joining the two is one pass.
+ParsedPinList parseFinishedPinList(const QByteArray& body, qsizetype tailStart, int streamedCount, bool sortedByCid)
 {
     ParsedPinList result;
-    result.payload = parsePinListBody(body);
+    result.payload = sortedByCid ? parsePinListBodyByCid(body) : parsePinListBody(body);
     if (result.payload.total > 0) {
         // The object form: report its keys, not the lines it happened to be printed on.
         result.count = result.payload.total;
@@ -259,13 +260,7 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
     runOffGuiThread(
         [slices = std::move(slices), tailStart, streamedCount, compositeBatch]() mutable {
             QByteArray body = joinSlices(std::exchange(slices, {}));
-            ParsedPinList parsed = parseFinishedPinList(body, tailStart, streamedCount);
-            // The body is the biggest thing held here; it goes before the sort needs its memory.
-            body = QByteArray();
-            // Sorted here, off the GUI thread, so that joining the two batches later is one pass.
-            if (compositeBatch)
-                parsed.payload.pins = sortedUniqueByCid(std::move(parsed.payload.pins));
-            return parsed;
+            return parseFinishedPinList(body, tailStart, streamedCount, compositeBatch);
         },
         deliver);
 }

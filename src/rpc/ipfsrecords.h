@@ -15,6 +15,8 @@ struct PinEntry {
     int refsCount = -1;
     qint64 dagSize = -1;
 };
+// Lists of a million pins grow and shrink by moving memory, not entry by entry.
+Q_DECLARE_TYPEINFO(PinEntry, Q_RELOCATABLE_TYPE);
 
 struct LsEntry {
     QString name;

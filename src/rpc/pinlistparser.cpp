@@ -62,7 +62,14 @@ bool isJsonSpace(char c)
 // document (several times faster on a million lines). Whatever else a line holds (escapes, other
 // characters or value types, repeated or wrapped members) is Unsure and left to the JSON reader, so
 // both give the same answer.
-LineVerdict readFlatPinLine(const char* cursor, const char* end, PinEntry* entry)
+struct FlatPinLine {
+    QByteArrayView cid;
+    QByteArrayView type;
+    QByteArrayView name;
+    bool read = false; // the fields were read, even if the line is refused
+};
+
+LineVerdict readFlatPinLine(const char* cursor, const char* end, FlatPinLine* line)
 {
     const auto skipSpace = [&] {
         while (cursor < end && isJsonSpace(*cursor))
@@ -133,10 +140,16 @@ LineVerdict readFlatPinLine(const char* cursor, const char* end, PinEntry* entry
 
     if (!seen[Cid])
         return LineVerdict::Rejected;
-    entry->cid = QString::fromLatin1(fields[Cid]);
-    entry->type = pinTypeText(fields[Type]);
-    entry->name = QString::fromLatin1(fields[Name]);
-    return entry->cid.isEmpty() ? LineVerdict::Rejected : LineVerdict::Accepted;
+    // An empty CID is read like any other, as the JSON reader does, and then refused.
+    *line = FlatPinLine { fields[Cid], fields[Type], fields[Name], true };
+    return fields[Cid].isEmpty() ? LineVerdict::Rejected : LineVerdict::Accepted;
+}
+
+void fillEntry(const FlatPinLine& line, PinEntry* entry)
+{
+    entry->cid = QString::fromLatin1(line.cid);
+    entry->type = pinTypeText(line.type);
+    entry->name = QString::fromLatin1(line.name);
 }
 
 // memchr finds line feeds many times faster than a byte-by-byte count.
@@ -166,10 +179,14 @@ QJsonObject keysObject(const QJsonDocument& document)
 
 bool parsePinLsLine(const QByteArray& line, PinEntry* entry)
 {
-    switch (readFlatPinLine(line.constData(), line.constData() + line.size(), entry)) {
+    FlatPinLine flat;
+    switch (readFlatPinLine(line.constData(), line.constData() + line.size(), &flat)) {
     case LineVerdict::Accepted:
+        fillEntry(flat, entry);
         return true;
     case LineVerdict::Rejected:
+        if (flat.read)
+            fillEntry(flat, entry);
         return false;
     case LineVerdict::Unsure:
         break;
@@ -249,6 +266,17 @@ CidKey cidKey(const QString& cid, bool narrow)
     return key;
 }
 
+CidKey latin1CidKey(QByteArrayView cid)
+{
+    CidKey key;
+    for (int i = 0; i < 16; ++i) {
+        const quint64 unit = i < cid.size() ? static_cast<unsigned char>(cid.at(i)) : 0u;
+        quint64& word = i < 8 ? key.high : key.low;
+        word = (word << 8) | unit;
+    }
+    return key;
+}
+
 bool fitsNarrowKey(const QString& cid)
 {
     const ushort* text = cid.utf16();
@@ -320,33 +348,39 @@ QList<PinEntry> sortedUniqueByCid(QList<PinEntry> pins)
 
 QList<PinEntry> mergeSortedByCid(QList<PinEntry> earlier, QList<PinEntry> later)
 {
-    QList<PinEntry> merged;
-    merged.reserve(earlier.size() + later.size());
-    PinEntry* a = earlier.data();
-    PinEntry* b = later.data();
+    // Merged from the back into `later`, grown in place, so that a million entries never exist
+    // twice. For a CID in both lists the entry of `later` stays and that of `earlier` is dropped.
     const qsizetype sizeA = earlier.size();
     const qsizetype sizeB = later.size();
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < sizeA && j < sizeB) {
-        if (i + qsizetype(kPrefetchDistance) < sizeA)
-            prefetch(a[i + kPrefetchDistance].cid.constData());
-        if (j + qsizetype(kPrefetchDistance) < sizeB)
-            prefetch(b[j + kPrefetchDistance].cid.constData());
+    later.resize(sizeA + sizeB);
+    PinEntry* a = earlier.data();
+    PinEntry* b = later.data();
+    qsizetype i = sizeA - 1;
+    qsizetype j = sizeB - 1;
+    qsizetype k = sizeA + sizeB - 1;
+    while (i >= 0 && j >= 0) {
+        if (i >= qsizetype(kPrefetchDistance))
+            prefetch(a[i - kPrefetchDistance].cid.constData());
+        if (j >= qsizetype(kPrefetchDistance))
+            prefetch(b[j - kPrefetchDistance].cid.constData());
         const int order = QString::compare(a[i].cid, b[j].cid, Qt::CaseSensitive);
-        if (order < 0) {
-            merged.append(std::move(a[i++]));
+        if (order > 0) {
+            b[k--] = std::move(a[i--]);
         } else {
             if (order == 0)
-                ++i;
-            merged.append(std::move(b[j++]));
+                --i;
+            b[k--] = std::move(b[j--]);
         }
     }
-    for (; i < sizeA; ++i)
-        merged.append(std::move(a[i]));
-    for (; j < sizeB; ++j)
-        merged.append(std::move(b[j]));
-    return merged;
+    while (i >= 0)
+        b[k--] = std::move(a[i--]);
+    // Entries of `later` still in front are in place unless duplicates left a gap behind them.
+    if (k > j) {
+        while (j >= 0)
+            b[k--] = std::move(b[j--]);
+    }
+    later.remove(0, k + 1);
+    return later;
 }
 
 int PinLineCounter::feed(QByteArrayView chunk)
@@ -370,4 +404,133 @@ int PinLineCounter::feed(QByteArrayView chunk)
     }
     fed += chunk.size();
     return lines;
+}
+
+ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
+{
+    // The object form lists few pins in practice; it is sorted after the fact.
+    const QJsonObject keys = keysObject(QJsonDocument::fromJson(body));
+    if (!keys.isEmpty()) {
+        ParsedPinsPayload payload = parsePinListBody(body);
+        payload.pins = sortedUniqueByCid(std::move(payload.pins));
+        return payload;
+    }
+
+    // Lines are read into views of the body, sorted, and only then turned into entries, so that
+    // the strings are allocated in CID order: the table later walks its rows in that order, and
+    // finds each row's text next to the previous one's in memory.
+    struct Line {
+        CidKey key;
+        qint32 sequence; // order in the body: of equal CIDs the last one wins
+        qint32 parsed; // index into `parsed` for lines read by the JSON reader, else -1
+    };
+    const char* data = body.constData();
+    const qsizetype size = body.size();
+    const auto sortSlowly = [&body] {
+        ParsedPinsPayload payload = parsePinListBody(body);
+        payload.pins = sortedUniqueByCid(std::move(payload.pins));
+        return payload;
+    };
+    // Where a line's texts lie in the body, in 20 bytes rather than three views' 48.
+    struct Spans {
+        quint32 cid = 0;
+        quint32 type = 0;
+        quint32 name = 0;
+        quint16 cidSize = 0;
+        quint16 typeSize = 0;
+        quint16 nameSize = 0;
+
+        static QByteArrayView view(const char* data, quint32 offset, quint16 length)
+        {
+            return QByteArrayView(data + offset, length);
+        }
+    };
+    const auto fits = [](QByteArrayView text) { return text.size() <= 0xffff; };
+    if (size > qsizetype(0xffffffffu))
+        return sortSlowly();
+    const qsizetype lineEstimate = countLineFeeds(data, data + size) + 1;
+    std::vector<Line> lines;
+    std::vector<Spans> flats;
+    lines.reserve(size_t(lineEstimate));
+    flats.reserve(size_t(lineEstimate));
+    QList<PinEntry> parsed;
+    for (qsizetype start = 0; start < size;) {
+        qsizetype end = body.indexOf('\n', start);
+        if (end < 0)
+            end = size;
+        if (!isBlank(data + start, data + end)) {
+            FlatPinLine flat;
+            const qint32 sequence = qint32(flats.size());
+            switch (readFlatPinLine(data + start, data + end, &flat)) {
+            case LineVerdict::Accepted:
+                if (!fits(flat.cid) || !fits(flat.type) || !fits(flat.name))
+                    return sortSlowly();
+                lines.push_back({ latin1CidKey(flat.cid), sequence, -1 });
+                flats.push_back({ quint32(flat.cid.data() - data), quint32(flat.type.data() - data),
+                    quint32(flat.name.data() - data), quint16(flat.cid.size()), quint16(flat.type.size()),
+                    quint16(flat.name.size()) });
+                break;
+            case LineVerdict::Rejected:
+                break;
+            case LineVerdict::Unsure: {
+                PinEntry entry;
+                const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromRawData(data + start, end - start));
+                if (!document.isObject() || !pinEntryFromObject(document.object(), &entry))
+                    break;
+                // Keys of such CIDs are not comparable with the others: sort the slow way.
+                if (!fitsNarrowKey(entry.cid))
+                    return sortSlowly();
+                lines.push_back({ cidKey(entry.cid, true), sequence, qint32(parsed.size()) });
+                flats.push_back({});
+                parsed.append(std::move(entry));
+                break;
+            }
+            }
+        }
+        start = end + 1;
+    }
+
+    const auto cidOf = [&](const Line& line) {
+        const Spans& spans = flats[size_t(line.sequence)];
+        return QLatin1StringView(Spans::view(data, spans.cid, spans.cidSize));
+    };
+    const auto compareCids = [&](const Line& a, const Line& b) {
+        if (a.parsed < 0 && b.parsed < 0)
+            return QtPrivate::compareStrings(cidOf(a), cidOf(b), Qt::CaseSensitive);
+        if (a.parsed < 0)
+            return QtPrivate::compareStrings(cidOf(a), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
+        if (b.parsed < 0)
+            return QtPrivate::compareStrings(QStringView(parsed.at(a.parsed).cid), cidOf(b), Qt::CaseSensitive);
+        return QtPrivate::compareStrings(
+            QStringView(parsed.at(a.parsed).cid), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
+    };
+    std::sort(lines.begin(), lines.end(), [&](const Line& a, const Line& b) {
+        if (!(a.key == b.key))
+            return a.key < b.key;
+        const int order = compareCids(a, b);
+        return order != 0 ? order < 0 : a.sequence < b.sequence;
+    });
+
+    ParsedPinsPayload payload;
+    payload.pins.reserve(qsizetype(lines.size()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i + kPrefetchDistance < lines.size())
+            prefetch(data + flats[size_t(lines[i + kPrefetchDistance].sequence)].cid);
+        const Line& line = lines[i];
+        const bool lastOfCid = i + 1 == lines.size() || !(lines[i + 1].key == line.key)
+            || compareCids(lines[i + 1], line) != 0;
+        if (!lastOfCid)
+            continue;
+        if (line.parsed >= 0) {
+            payload.pins.append(std::move(parsed[line.parsed]));
+            continue;
+        }
+        const Spans& spans = flats[size_t(line.sequence)];
+        PinEntry entry;
+        fillEntry({ Spans::view(data, spans.cid, spans.cidSize), Spans::view(data, spans.type, spans.typeSize),
+                      Spans::view(data, spans.name, spans.nameSize) },
+            &entry);
+        payload.pins.append(std::move(entry));
+    }
+    return payload;
 }

@@ -13,6 +13,10 @@ bool parsePinLsLine(const QByteArray& line, PinEntry* entry);
 // otherwise one entry per line. `total` is the number of keys of the object form.
 ParsedPinsPayload parsePinListBody(const QByteArray& body);
 
+// The same entries as parsePinListBody, sorted by CID and unique as sortedUniqueByCid makes them;
+// `total` as there.
+ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body);
+
 // The entries sorted by CID in UTF-16 code unit order, one per CID: of several entries with the
 // same CID the one listed last. Entries without a CID are left out.
 QList<PinEntry> sortedUniqueByCid(QList<PinEntry> pins);

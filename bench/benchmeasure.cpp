@@ -61,7 +61,8 @@ public:
             if (qEnvironmentVariableIsSet("VAXEL_BENCH_RSS")) {
                 static int tick = 0;
                 if (++tick % 5 == 0)
-                    std::fprintf(stderr, "rss %.0f MiB at %.0f ms\n", procStatusMiB("VmRSS"), elapsedMs(sinceStart));
+                    std::fprintf(
+                        stderr, "rss %.0f MiB at %.0f ms\n", procStatusMiB("VmRSS"), elapsedMs(sinceStart));
             }
             if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE") && gap > 20)
                 std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", gap, elapsedMs(sinceStart));
@@ -118,9 +119,8 @@ LoadRun loadOnce(IpfsClient& client)
             last = count;
         });
     }
-    QObject::connect(&client, &IpfsClient::errorOccurred, &context, [&](const QString& message) {
-        qFatal("load failed: %s", qPrintable(message));
-    });
+    QObject::connect(&client, &IpfsClient::errorOccurred, &context,
+        [&](const QString& message) { qFatal("load failed: %s", qPrintable(message)); });
     stall.start();
     timer.start();
     client.fetchPins(kCompositeFilter, QStringLiteral("base32"), true);
@@ -152,10 +152,12 @@ double rawTransferOnce(quint16 port)
         url.setQuery(query);
         QNetworkRequest request(url);
         request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+        request.setHeader(
+            QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
         QNetworkReply* reply = manager.post(request, QByteArray());
         ++open;
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, &bytes] { bytes += reply->readAll().size(); });
+        QObject::connect(
+            reply, &QNetworkReply::readyRead, reply, [reply, &bytes] { bytes += reply->readAll().size(); });
         QObject::connect(reply, &QNetworkReply::finished, reply, [reply, &bytes, &open, &loop] {
             bytes += reply->readAll().size();
             reply->deleteLater();
@@ -244,7 +246,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
         settle();
         LoadRun result = loadOnce(client);
         if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
-            std::fprintf(stderr, "after load: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
+            std::fprintf(
+                stderr, "after load: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
         if (result.pins.size() != pinCount)
             qFatal("expected %d pins, got %lld", pinCount, qlonglong(result.pins.size()));
         loadMs = std::min(loadMs, result.ms);
@@ -258,7 +261,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
         if (table.proxy.rowCount() != pinCount)
             qFatal("the table shows %d of %d rows", table.proxy.rowCount(), pinCount);
         if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
-            std::fprintf(stderr, "after table: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
+            std::fprintf(
+                stderr, "after table: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
         if (run == 0) {
             tableMs = ms;
             // One load and its table; later runs hold the previous table while loading.
@@ -281,7 +285,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
 
     QJsonObject figures;
     figures.insert(QStringLiteral("pins"), pinCount);
-    figures.insert(QStringLiteral("bodyMiB"), double(fixture.recursiveBody.size() + fixture.directBody.size()) / 1048576.0);
+    figures.insert(QStringLiteral("bodyMiB"),
+        double(fixture.recursiveBody.size() + fixture.directBody.size()) / 1048576.0);
     figures.insert(QStringLiteral("fixtureMs"), fixtureMs);
     figures.insert(QStringLiteral("loadMs"), loadMs);
     figures.insert(QStringLiteral("rawMs"), rawMs);
@@ -358,9 +363,18 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
                 loop.quit();
         });
     });
-    QObject::connect(client, &IpfsClient::refsReceived, &window, [&] { ++refs; checkDone(); });
-    QObject::connect(client, &IpfsClient::dagStatReceived, &window, [&] { ++sizes; checkDone(); });
-    QObject::connect(client, &IpfsClient::kindReceived, &window, [&] { ++kinds; checkDone(); });
+    QObject::connect(client, &IpfsClient::refsReceived, &window, [&] {
+        ++refs;
+        checkDone();
+    });
+    QObject::connect(client, &IpfsClient::dagStatReceived, &window, [&] {
+        ++sizes;
+        checkDone();
+    });
+    QObject::connect(client, &IpfsClient::kindReceived, &window, [&] {
+        ++kinds;
+        checkDone();
+    });
     QTimer::singleShot(120000, &loop, [&] { loop.quit(); });
     loop.exec();
 

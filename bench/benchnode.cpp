@@ -153,8 +153,9 @@ void BenchNode::answer(QTcpSocket* socket, const QByteArray& method, const QByte
     }
     if (command == u"/id") {
         sendWhole(socket, 200,
-            jsonBody({ { QStringLiteral("ID"), QStringLiteral("12D3KooWBenchNodeVaxe1PerfFixture9QmYpKcDxZr") },
-                { QStringLiteral("AgentVersion"), QStringLiteral("kubo/0.32.1/vaxel-bench") } }));
+            jsonBody(
+                { { QStringLiteral("ID"), QStringLiteral("12D3KooWBenchNodeVaxe1PerfFixture9QmYpKcDxZr") },
+                    { QStringLiteral("AgentVersion"), QStringLiteral("kubo/0.32.1/vaxel-bench") } }));
         return;
     }
     if (command == u"/version") {
@@ -180,7 +181,8 @@ void BenchNode::answer(QTcpSocket* socket, const QByteArray& method, const QByte
             jsonBody({ { QStringLiteral("Hash"), cid }, { QStringLiteral("Size"), directory ? 0 : 1024 },
                 { QStringLiteral("CumulativeSize"), double(fixtureDagSize(cid)) },
                 { QStringLiteral("Blocks"), 1 },
-                { QStringLiteral("Type"), directory ? QStringLiteral("directory") : QStringLiteral("file") } }));
+                { QStringLiteral("Type"),
+                    directory ? QStringLiteral("directory") : QStringLiteral("file") } }));
         return;
     }
     sendWhole(socket, 404, "404 page not found");
@@ -220,7 +222,8 @@ void BenchNode::pumpStream(QTcpSocket* socket)
             it->streaming = false;
             // A request that arrived meanwhile on this connection is answered now.
             if (!it->input.isEmpty())
-                QMetaObject::invokeMethod(this, [this, socket] { onReadyRead(socket); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, socket] { onReadyRead(socket); }, Qt::QueuedConnection);
             return;
         }
         const QByteArray& part = it->bodyParts.constFirst();

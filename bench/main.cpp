@@ -61,17 +61,24 @@ void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
         QString target;
     };
     const auto ms = [](const char* key) {
-        return [key](const QJsonObject& f) { return number(f.value(QLatin1String(key)).toDouble(), 0) + QStringLiteral(" ms"); };
+        return [key](const QJsonObject& f) {
+            return number(f.value(QLatin1String(key)).toDouble(), 0) + QStringLiteral(" ms");
+        };
     };
     const QList<Row> rows {
         { QStringLiteral("pin list body"),
-            [](const QJsonObject& f) { return number(f.value(QLatin1String("bodyMiB")).toDouble(), 1) + QStringLiteral(" MiB"); },
+            [](const QJsonObject& f) {
+                return number(f.value(QLatin1String("bodyMiB")).toDouble(), 1) + QStringLiteral(" MiB");
+            },
             QString() },
-        { QStringLiteral("load (fetchPins -> pinsReceived)"), ms("loadMs"), QStringLiteral("2000 ms, 10x raw") },
+        { QStringLiteral("load (fetchPins -> pinsReceived)"), ms("loadMs"),
+            QStringLiteral("2000 ms, 10x raw") },
         { QStringLiteral("raw transfer (floor)"), ms("rawMs"), QString() },
         { QStringLiteral("load / raw"),
             [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("loadMs")).toDouble() / f.value(QLatin1String("rawMs")).toDouble(), 1)
+                return number(f.value(QLatin1String("loadMs")).toDouble()
+                               / f.value(QLatin1String("rawMs")).toDouble(),
+                           1)
                     + u'x';
             },
             QStringLiteral("10x") },
@@ -79,23 +86,33 @@ void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
         { QStringLiteral("table refresh (over a full table)"), ms("tableRefreshMs"), QString() },
         { QStringLiteral("search (setFilterFixedString)"), ms("searchMs"), QStringLiteral("150 ms") },
         { QStringLiteral("  rows matched"),
-            [](const QJsonObject& f) { return grouped(f.value(QLatin1String("searchMatches")).toInt()); }, QString() },
+            [](const QJsonObject& f) { return grouped(f.value(QLatin1String("searchMatches")).toInt()); },
+            QString() },
         { QStringLiteral("search cleared"), ms("searchClearMs"), QString() },
         { QStringLiteral("longest GUI stall during load"), ms("stallMs"), QStringLiteral("50 ms") },
         { QStringLiteral("  worst of all runs"), ms("worstStallMs"), QString() },
         { QStringLiteral("peak memory (VmHWM)"),
-            [](const QJsonObject& f) { return number(f.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
+            [](const QJsonObject& f) {
+                return number(f.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB");
+            },
             QStringLiteral("600 MiB") },
         { QStringLiteral("  after a refresh"),
-            [](const QJsonObject& f) { return number(f.value(QLatin1String("peakAfterRefreshMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
+            [](const QJsonObject& f) {
+                return number(f.value(QLatin1String("peakAfterRefreshMiB")).toDouble(), 0)
+                    + QStringLiteral(" MiB");
+            },
             QString() },
         { QStringLiteral("window: refresh to loaded table"), ms("windowTableMs"), QString() },
         { QStringLiteral("window: longest stall, load + 1 s"), ms("windowStallMs"), QString() },
         { QStringLiteral("window: peak memory"),
-            [](const QJsonObject& f) { return number(f.value(QLatin1String("windowPeakMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
+            [](const QJsonObject& f) {
+                return number(f.value(QLatin1String("windowPeakMiB")).toDouble(), 0) + QStringLiteral(" MiB");
+            },
             QString() },
         { QStringLiteral("  of it fixture and node"),
-            [](const QJsonObject& f) { return number(f.value(QLatin1String("baselineMiB")).toDouble(), 0) + QStringLiteral(" MiB"); },
+            [](const QJsonObject& f) {
+                return number(f.value(QLatin1String("baselineMiB")).toDouble(), 0) + QStringLiteral(" MiB");
+            },
             QString() },
     };
 
@@ -103,7 +120,8 @@ void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
     const int cellWidth = 14;
     out << QStringLiteral("%1").arg(QStringLiteral("pins"), -labelWidth);
     for (const QJsonValue& size : sizes)
-        out << QStringLiteral("%1").arg(grouped(size.toObject().value(QLatin1String("pins")).toInt()), cellWidth);
+        out << QStringLiteral("%1").arg(
+            grouped(size.toObject().value(QLatin1String("pins")).toInt()), cellWidth);
     out << QStringLiteral("   target at 1,000,000\n");
     for (const Row& row : rows) {
         out << QStringLiteral("%1").arg(row.label, -labelWidth);
@@ -112,13 +130,15 @@ void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
         out << QStringLiteral("   ") << row.target << u'\n';
     }
     if (!metadata.isEmpty()) {
-        out << QStringLiteral("\nmetadata for %1 pins (main window: %2 refs, %3 sizes, %4 kinds): %5 ms   target 10000 ms\n")
+        out << QStringLiteral(
+            "\nmetadata for %1 pins (main window: %2 refs, %3 sizes, %4 kinds): %5 ms   target 10000 ms\n")
                    .arg(grouped(metadata.value(QLatin1String("pins")).toInt()))
                    .arg(metadata.value(QLatin1String("refs")).toInt())
                    .arg(metadata.value(QLatin1String("sizes")).toInt())
                    .arg(metadata.value(QLatin1String("kinds")).toInt())
                    .arg(number(metadata.value(QLatin1String("metadataMs")).toDouble(), 0));
-        out << QStringLiteral("count line: ") << metadata.value(QLatin1String("countLine")).toString() << u'\n';
+        out << QStringLiteral("count line: ") << metadata.value(QLatin1String("countLine")).toString()
+            << u'\n';
     }
 }
 
@@ -144,24 +164,26 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Times Vaxel's pin road against a generated node."));
     parser.addHelpOption();
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print the figures as JSON."));
-    const QCommandLineOption sizesOption(QStringLiteral("sizes"), QStringLiteral("Pin counts to measure, comma separated."),
-        QStringLiteral("list"), QStringLiteral("10000,100000,1000000"));
+    const QCommandLineOption sizesOption(QStringLiteral("sizes"),
+        QStringLiteral("Pin counts to measure, comma separated."), QStringLiteral("list"),
+        QStringLiteral("10000,100000,1000000"));
     const QCommandLineOption metadataOption(QStringLiteral("metadata-pins"),
-        QStringLiteral("Pins for the metadata road (0 skips it)."), QStringLiteral("count"), QStringLiteral("10000"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Runs per figure; the best is kept."),
-        QStringLiteral("count"), QStringLiteral("3"));
-    const QCommandLineOption serveOption(QStringLiteral("serve"), QStringLiteral("Only serve this many pins."),
-        QStringLiteral("count"));
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port for --serve (default 5001)."),
-        QStringLiteral("port"), QStringLiteral("5001"));
-    const QCommandLineOption childOption(QStringLiteral("child"), QStringLiteral("Internal: measure one size."),
-        QStringLiteral("count"));
+        QStringLiteral("Pins for the metadata road (0 skips it)."), QStringLiteral("count"),
+        QStringLiteral("10000"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"),
+        QStringLiteral("Runs per figure; the best is kept."), QStringLiteral("count"), QStringLiteral("3"));
+    const QCommandLineOption serveOption(
+        QStringLiteral("serve"), QStringLiteral("Only serve this many pins."), QStringLiteral("count"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Port for --serve (default 5001)."), QStringLiteral("port"), QStringLiteral("5001"));
+    const QCommandLineOption childOption(
+        QStringLiteral("child"), QStringLiteral("Internal: measure one size."), QStringLiteral("count"));
     const QCommandLineOption metadataChildOption(QStringLiteral("metadata-child"),
         QStringLiteral("Internal: measure the metadata road."), QStringLiteral("count"));
     const QCommandLineOption windowChildOption(QStringLiteral("window-child"),
         QStringLiteral("Internal: measure the main window's first refresh."), QStringLiteral("count"));
-    for (const QCommandLineOption& option :
-        { jsonOption, sizesOption, metadataOption, runsOption, serveOption, portOption, childOption, metadataChildOption, windowChildOption })
+    for (const QCommandLineOption& option : { jsonOption, sizesOption, metadataOption, runsOption,
+             serveOption, portOption, childOption, metadataChildOption, windowChildOption })
         parser.addOption(option);
     parser.process(app);
 
@@ -170,7 +192,8 @@ int main(int argc, char* argv[])
         const PinFixture fixture = PinFixture::generate(count);
         BenchNode node(fixture);
         if (!node.start(quint16(parser.value(portOption).toUInt()))) {
-            std::fprintf(stderr, "vaxel-bench: cannot listen on port %s\n", qPrintable(parser.value(portOption)));
+            std::fprintf(
+                stderr, "vaxel-bench: cannot listen on port %s\n", qPrintable(parser.value(portOption)));
             return 1;
         }
         std::printf("serving %d pins (%d recursive, %d direct) on http://127.0.0.1:%u/api/v0\n", count,

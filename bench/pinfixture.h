@@ -9,7 +9,7 @@ struct PinFixture {
     int recursiveCount = 0;
     int directCount = 0;
     QByteArray recursiveBody; // "/pin/ls?type=recursive" lines
-    QByteArray directBody;    // "/pin/ls?type=direct" lines
+    QByteArray directBody; // "/pin/ls?type=direct" lines
 
     static PinFixture generate(int count);
 };

@@ -253,6 +253,7 @@ private:
     int compositePending = 0;
     // The batch of "recursive+direct" delivered first, sorted by CID, until the other one is in.
     QList<PinEntry> compositeFirstBatch;
+    bool compositeBatchDelivered = false; // a batch of the current combined load has been parsed
     quint64 pinsEpoch = 0;
     QSet<QNetworkReply*> activeLoadReplies;
     // Body and line scan of each pin listing in flight, beside the reply rather than in its "rawData"

@@ -24,7 +24,8 @@ struct ParsedPinList {
 
 // The worker's whole job; it sees only its own copies.
 // A batch of "recursive+direct" comes sorted by CID, so that joining the two is one pass.
-ParsedPinList parseFinishedPinList(const QByteArray& body, qsizetype tailStart, int streamedCount, bool sortedByCid)
+ParsedPinList parseFinishedPinList(
+    const QByteArray& body, qsizetype tailStart, int streamedCount, bool sortedByCid)
 {
     ParsedPinList result;
     result.payload = sortedByCid ? parsePinListBodyByCid(body) : parsePinListBody(body);
@@ -89,6 +90,7 @@ void IpfsClient::fetchPins(const QString& type, const QString& cidBase, bool upg
 {
     ++pinsEpoch;
     compositeFirstBatch.clear();
+    compositeBatchDelivered = false;
     if (type == kCompositeType) {
         compositePending = 2;
         startPinsRequest(QStringLiteral("recursive"), cidBase, upgradeCidV0, true);
@@ -142,6 +144,7 @@ void IpfsClient::cancelActiveLoading()
 
     ++pinsEpoch;
     compositeFirstBatch.clear();
+    compositeBatchDelivered = false;
     compositePending = 0;
 
     for (RequestQueue* queue : { &dagStatQueue, &kindQueue, &refsQueue }) {
@@ -211,7 +214,8 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
     onPinsReplyReadyRead(reply);
     if (reply->bytesAvailable() > 0) {
         // Still more than a slice to read: finish on a later turn, after the rest is in.
-        QMetaObject::invokeMethod(reply, [this, reply] { onPinsReplyFinished(reply); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            reply, [this, reply] { onPinsReplyFinished(reply); }, Qt::QueuedConnection);
         return;
     }
     const bool compositeBatch = reply->property("pinsCompositeBatch").toBool();
@@ -226,7 +230,9 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
         if (compositeBatch) {
             if (compositePending > 0)
                 --compositePending;
-            if (compositePending == 0)
+            // What the other batch brought is shown; when both failed there is no list to show,
+            // and an empty one would wipe the table as if the node had no pins.
+            if (compositePending == 0 && compositeBatchDelivered)
                 emit pinsReceived(std::exchange(compositeFirstBatch, {}));
         }
         if (unpinnedActive) {
@@ -289,6 +295,7 @@ void IpfsClient::deliverParsedPins(QList<PinEntry> pins, int total, const QStrin
     }
 
     if (compositeBatch) {
+        compositeBatchDelivered = true;
         if (compositePending > 0)
             --compositePending;
         if (compositePending > 0) {

@@ -375,9 +375,9 @@ QList<PinEntry> mergeSortedByCid(QList<PinEntry> earlier, QList<PinEntry> later)
     while (i >= 0)
         b[k--] = std::move(a[i--]);
     // Entries of `later` still in front are in place unless duplicates left a gap behind them.
-    if (k > j) {
-        while (j >= 0)
-            b[k--] = std::move(b[j--]);
+    for (; j >= 0; --j, --k) {
+        if (k != j)
+            b[k] = std::move(b[j]);
     }
     later.remove(0, k + 1);
     return later;
@@ -474,7 +474,8 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
                 break;
             case LineVerdict::Unsure: {
                 PinEntry entry;
-                const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromRawData(data + start, end - start));
+                const QJsonDocument document
+                    = QJsonDocument::fromJson(QByteArray::fromRawData(data + start, end - start));
                 if (!document.isObject() || !pinEntryFromObject(document.object(), &entry))
                     break;
                 // Keys of such CIDs are not comparable with the others: sort the slow way.
@@ -498,9 +499,11 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
         if (a.parsed < 0 && b.parsed < 0)
             return QtPrivate::compareStrings(cidOf(a), cidOf(b), Qt::CaseSensitive);
         if (a.parsed < 0)
-            return QtPrivate::compareStrings(cidOf(a), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
+            return QtPrivate::compareStrings(
+                cidOf(a), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
         if (b.parsed < 0)
-            return QtPrivate::compareStrings(QStringView(parsed.at(a.parsed).cid), cidOf(b), Qt::CaseSensitive);
+            return QtPrivate::compareStrings(
+                QStringView(parsed.at(a.parsed).cid), cidOf(b), Qt::CaseSensitive);
         return QtPrivate::compareStrings(
             QStringView(parsed.at(a.parsed).cid), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
     };
@@ -527,8 +530,9 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
         }
         const Spans& spans = flats[size_t(line.sequence)];
         PinEntry entry;
-        fillEntry({ Spans::view(data, spans.cid, spans.cidSize), Spans::view(data, spans.type, spans.typeSize),
-                      Spans::view(data, spans.name, spans.nameSize) },
+        fillEntry(
+            { Spans::view(data, spans.cid, spans.cidSize), Spans::view(data, spans.type, spans.typeSize),
+                Spans::view(data, spans.name, spans.nameSize) },
             &entry);
         payload.pins.append(std::move(entry));
     }

@@ -68,8 +68,11 @@ void MainWindow::requestNextMetadataSlice()
     if (next < rows.size()) {
         QTimer::singleShot(0, this, [this, rows] {
             // A newer load (or a forced refresh) has replaced the backlog meanwhile.
-            if (metadataBacklog.constData() == rows.constData() && metadataBacklogNext < rows.size())
-                requestNextMetadataSlice();
+            if (metadataBacklog.constData() != rows.constData() || metadataBacklogNext >= rows.size())
+                return;
+            requestNextMetadataSlice();
+            // The count lines show how many CIDs take part so far.
+            scheduleCountUpdate();
         });
         return;
     }
@@ -127,7 +130,8 @@ void MainWindow::scheduleCountUpdate()
     if (metadataRequested.size() <= kImmediateUpdateThreshold)
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const bool recentlyUpdated = lastCountUpdateMs != 0 && now - lastCountUpdateMs <= kImmediateUpdateSpacingMs;
+    const bool recentlyUpdated
+        = lastCountUpdateMs != 0 && now - lastCountUpdateMs <= kImmediateUpdateSpacingMs;
     if (recentlyUpdated && metadataComplete.size() < metadataRequested.size())
         return;
     lastCountUpdateMs = now;

@@ -140,8 +140,8 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
     if (pinned) {
         QTimer::singleShot(0, this, &MainWindow::autoFitColumns);
         if (rows.size() > kAutoFitRowLimit)
-            setStatusMessage(
-                QStringLiteral("Loaded %1 pin(s) \u2014 large list mode (auto-resize skipped)").arg(pins.size()));
+            setStatusMessage(QStringLiteral("Loaded %1 pin(s) \u2014 large list mode (auto-resize skipped)")
+                                 .arg(pins.size()));
     }
 
     searchDebounceTimer->stop();
@@ -154,8 +154,9 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
     unpinAllAction->setEnabled(pinned && model->rowCount() > 0);
 
     const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
-    const QString summary = contentMode != kUnpinnedMode ? QStringLiteral("Loaded %1 pin(s) \u2014 %2")
-                                                         : QStringLiteral("Loaded %1 unpinned CID(s) \u2014 %2");
+    const QString summary = contentMode != kUnpinnedMode
+        ? QStringLiteral("Loaded %1 pin(s) \u2014 %2")
+        : QStringLiteral("Loaded %1 unpinned CID(s) \u2014 %2");
     setStatusMessage(summary.arg(pins.size()).arg(time));
     scheduleStatusReset(5000, [](const QString& status) {
         return status.contains(QLatin1String("pin(s)")) || status.contains(QLatin1String("unpinned CID(s)"));
@@ -208,7 +209,8 @@ void MainWindow::onConnectionStatusChanged(bool isConnected)
         setConnectionDotState(ConnectionStatusDot::Connected, QStringLiteral("Connected to %1").arg(baseUrl));
         return;
     }
-    setConnectionDotState(ConnectionStatusDot::Disconnected, QStringLiteral("Disconnected from %1").arg(baseUrl));
+    setConnectionDotState(
+        ConnectionStatusDot::Disconnected, QStringLiteral("Disconnected from %1").arg(baseUrl));
     peerId.clear();
     peerIdLabel->setText(QStringLiteral("Not connected"));
     peerIdLabel->setCursor(Qt::ArrowCursor);
@@ -228,7 +230,8 @@ void MainWindow::onErrorOccurred(const QString& message)
     setRefreshing(false);
     showNotification(message, true);
     setStatusMessage(QStringLiteral("Error: ") + message);
-    scheduleStatusReset(8000, [](const QString& status) { return status.startsWith(QLatin1String("Error: ")); });
+    scheduleStatusReset(
+        8000, [](const QString& status) { return status.startsWith(QLatin1String("Error: ")); });
 }
 
 // In the background the table does not repaint, however many answers arrive.

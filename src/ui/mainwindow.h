@@ -45,8 +45,8 @@ class SwarmDialog;
 // The application's main window: the pin table and everything that works on it.
 // The implementation is split by concern: mainwindow.cpp (construction, settings),
 // mainwindow_ui.cpp (menus, tool bar, table, status bar), mainwindow_status.cpp (status line,
-// banner, logs), mainwindow_refresh.cpp, mainwindow_metadata.cpp, mainwindow_add.cpp, mainwindow_pinactions.cpp,
-// mainwindow_ipns.cpp, mainwindow_auxwindows.cpp, mainwindow_update.cpp.
+// banner, logs), mainwindow_refresh.cpp, mainwindow_metadata.cpp, mainwindow_add.cpp,
+// mainwindow_pinactions.cpp, mainwindow_ipns.cpp, mainwindow_auxwindows.cpp, mainwindow_update.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT

@@ -105,6 +105,7 @@ MainWindow::~MainWindow()
 {
     shuttingDown = true;
     saveSettings();
+    releaseAuxWindows();
 }
 
 void MainWindow::loadSettings()

@@ -80,6 +80,8 @@ public:
 
     // Asks the product site for the latest version (mainwindow_update.cpp).
     void checkForUpdates();
+    // The site asked, VAXEL_UPDATE_BASE_URL unless set here (tests point it at a local server).
+    void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
 
 signals:
     void rpcLogAppended(const QString& line);
@@ -181,6 +183,8 @@ private:
     template <typename T>
     void showAuxDialogImpl(
         QPointer<T>& slot, AuxWindowMode mode, const QString& openedText, const QString& closedText);
+    // On destruction: no window may reach back into a half-destroyed main window.
+    void releaseAuxWindows();
 
     QTableView* tableView = nullptr;
     QLineEdit* searchEdit = nullptr;
@@ -252,6 +256,7 @@ private:
     QString pendingPublishCid;
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
+    QString updateSiteUrl = QStringLiteral(VAXEL_UPDATE_BASE_URL);
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

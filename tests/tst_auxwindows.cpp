@@ -13,7 +13,7 @@
 
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 #include <functional>
 
@@ -116,7 +116,7 @@ private:
 void TestAuxWindows::initTestCase()
 {
     useIsolatedTestSettings();
-    silenceOffscreenRaiseWarnings();
+    silenceOffscreenPlatformWarnings();
     QVERIFY(node.start());
 }
 
@@ -296,7 +296,7 @@ void TestAuxWindows::destroyingMainWindowWithOpenWindows()
 
     // A log window on its own outlives its owner: it keeps what it shows and Clear empties it.
     QVERIFY(statusLog && rpcLog);
-    auto* view = statusLog->findChild<QTextEdit*>();
+    auto* view = statusLog->findChild<QPlainTextEdit*>();
     QVERIFY(view->toPlainText().endsWith(QStringLiteral("  Before the end")));
     statusLog->refreshLog();
     statusLog->appendLogLine(QStringLiteral("late line"));
@@ -308,7 +308,7 @@ void TestAuxWindows::destroyingMainWindowWithOpenWindows()
     clear->click();
     QVERIFY(view->toPlainText().isEmpty());
     rpcLog->findChild<QPushButton*>()->click();
-    QVERIFY(rpcLog->findChild<QTextEdit*>()->toPlainText().isEmpty());
+    QVERIFY(rpcLog->findChild<QPlainTextEdit*>()->toPlainText().isEmpty());
 }
 
 QTEST_MAIN(TestAuxWindows)

@@ -7,15 +7,15 @@
 #include "testsettings.h"
 
 #include <QRegularExpression>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 using namespace MainWindowFixture;
 
 namespace {
 
-QTextEdit* viewOf(QDialog* dialog)
+QPlainTextEdit* viewOf(QDialog* dialog)
 {
-    return dialog ? dialog->findChild<QTextEdit*>() : nullptr;
+    return dialog ? dialog->findChild<QPlainTextEdit*>() : nullptr;
 }
 
 QStringList shownLines(QDialog* dialog)
@@ -59,7 +59,7 @@ private:
 void TestLogDialogs::initTestCase()
 {
     useIsolatedTestSettings();
-    silenceOffscreenRaiseWarnings();
+    silenceOffscreenPlatformWarnings();
     QVERIFY(node.start());
     node.route(
         QStringLiteral("/id"), FakeKuboNode::json(R"({"ID":"12D3KooWTest","AgentVersion":"kubo/0.41.0"})"));

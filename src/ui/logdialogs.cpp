@@ -5,10 +5,9 @@
 
 #include <QFont>
 #include <QHBoxLayout>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
-#include <QTextDocument>
-#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace {
@@ -25,13 +24,13 @@ void attachLogSizing(QDialog* dialog, const QString& settingsKey)
 }
 
 // The read-only view over the Clear button; returns the view.
-QTextEdit* buildLogLayout(QDialog* dialog, const QString& placeholder, QPushButton** clearButton)
+// A plain-text view: logs of a busy node run to millions of lines, which a rich-text view
+// would lay out whole just to show the last one.
+QPlainTextEdit* buildLogLayout(QDialog* dialog, const QString& placeholder, QPushButton** clearButton)
 {
     auto* layout = new QVBoxLayout(dialog);
-    auto* view = new QTextEdit(dialog);
+    auto* view = new QPlainTextEdit(dialog);
     view->setReadOnly(true);
-    // Log lines are shown as they are, never taken for markup.
-    view->setAcceptRichText(false);
     QFont font(QStringLiteral("Monospace"), 14);
     font.setStyleHint(QFont::Monospace);
     view->setFont(font);
@@ -46,7 +45,7 @@ QTextEdit* buildLogLayout(QDialog* dialog, const QString& placeholder, QPushButt
     return view;
 }
 
-void showWholeLog(QDialog* dialog, QTextEdit* view, const QStringList& lines)
+void showWholeLog(QDialog* dialog, QPlainTextEdit* view, const QStringList& lines)
 {
     view->setPlainText(lines.join(u'\n'));
     if (!lines.isEmpty())
@@ -54,16 +53,11 @@ void showWholeLog(QDialog* dialog, QTextEdit* view, const QStringList& lines)
     DialogSizing::requestRefit(dialog);
 }
 
-// Appends one paragraph as plain text, without rendering the log again.
-void appendLine(QDialog* dialog, QTextEdit* view, const QString& line)
+void appendLine(QDialog* dialog, QPlainTextEdit* view, const QString& line)
 {
     if (line.isEmpty())
         return;
-    QTextCursor cursor(view->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!view->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
+    view->appendPlainText(line);
     view->moveCursor(QTextCursor::End);
     DialogSizing::requestRefit(dialog);
 }

@@ -6,7 +6,7 @@
 class MainWindow;
 class QPushButton;
 class QShowEvent;
-class QTextEdit;
+class QPlainTextEdit;
 
 // The two windows on the main window's in-memory logs. Each shows the whole log when shown,
 // follows new lines while it lives, and can clear the log. The owner may die first (a window
@@ -30,7 +30,7 @@ protected:
 
 private:
     QPointer<MainWindow> owner;
-    QTextEdit* view = nullptr;
+    QPlainTextEdit* view = nullptr;
     QPushButton* clearButton = nullptr;
 };
 
@@ -52,6 +52,6 @@ protected:
 
 private:
     QPointer<MainWindow> owner;
-    QTextEdit* view = nullptr;
+    QPlainTextEdit* view = nullptr;
     QPushButton* clearButton = nullptr;
 };

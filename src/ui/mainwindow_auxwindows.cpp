@@ -91,8 +91,9 @@ template <typename T> void showLogDialog(MainWindow* owner, QPointer<T>& slot, M
         slot->setAttribute(Qt::WA_DeleteOnClose);
     }
     T* dialog = slot;
+    // Hidden by now, so show() runs the window's showEvent, which loads the whole log: loading
+    // it here as well would render a long log twice.
     owner->configureAuxDialogWindowMode(dialog, mode);
-    dialog->refreshLog();
     dialog->show();
     dialog->raise();
     dialog->activateWindow();

@@ -88,6 +88,7 @@ private slots:
     void secondCheckWhileRunningDoesNothing();
     void aboutBoxStartsCheck();
     void nothingAskedAtStartUp();
+    void windowClosedDuringCheck();
 
 private:
     // Starts a check and answers its message box with the given button.
@@ -341,6 +342,20 @@ void TestUpdateCheck::nothingAskedAtStartUp()
     QTest::qWait(600);
     QCOMPARE(node.requestCount(QStringLiteral("/latest-version.txt")), 0);
     QCOMPARE(loggedCount(*window, QStringLiteral("Checking for updates...")), 0);
+}
+
+void TestUpdateCheck::windowClosedDuringCheck()
+{
+    node.route(QStringLiteral("/latest-version.txt"), FakeKuboNode::held());
+    auto window = openMainWindow(node);
+    window->setUpdateSiteUrl(QStringLiteral("http://127.0.0.1:%1").arg(node.port()));
+    window->checkForUpdates();
+    QTRY_COMPARE(node.heldCount(QStringLiteral("/latest-version.txt")), 1);
+    window.reset();
+    // The answer finds nobody to tell, and no box comes up.
+    node.releaseHeld(QStringLiteral("/latest-version.txt"), FakeKuboNode::text("9.0"));
+    QTest::qWait(100);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 QTEST_MAIN(TestUpdateCheck)

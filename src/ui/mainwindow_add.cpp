@@ -130,8 +130,7 @@ void MainWindow::endAddInProgress()
     addToIpfsAction->setEnabled(true);
     if (!addProgressDialog)
         return;
-    // reset() also drops the dialog's own pending show, which would bring it back after a
-    // failure reported inside addLocalPaths.
+    // reset() also stops the dialog's own delayed show, so that a hidden dialog stays hidden.
     addProgressDialog->reset();
     addProgressDialog->hide();
 }

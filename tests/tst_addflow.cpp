@@ -599,6 +599,148 @@ private slots:
             QVERIFY(!lastStatus().startsWith(u"Exported"_s));
         }
     }
+
+    // Four CIDs, one outcome each: pinned after a failed status check and a "queued", reported
+    // failed, never leaving "queued" (timed out after the 120th poll), refused by the service.
+    void remotePinFollowUp()
+    {
+        const QString pinned = fakeCid(u"pinned.txt"_s);
+        const QString failed = fakeCid(u"failed.txt"_s);
+        const QString stuck = fakeCid(u"stuck.txt"_s);
+        const QString refused = fakeCid(u"refused.txt"_s);
+        auto asked = std::make_shared<QHash<QString, int>>();
+        node->route(u"/pin/remote/add"_s, [refused](const FakeKuboNode::Request& request) {
+            return request.queryValue(u"arg"_s) == refused ? FakeKuboNode::kuboError(u"quota exceeded"_s)
+                                                           : FakeKuboNode::json("{}");
+        });
+        node->route(u"/pin/remote/ls"_s, [=](const FakeKuboNode::Request& request) {
+            const QString cid = request.queryValue(u"arg"_s);
+            const int n = ++(*asked)[cid];
+            if (cid == pinned && n == 1)
+                return FakeKuboNode::kuboError(u"service busy"_s);
+            if (cid == pinned)
+                return remoteStatus(cid, n == 2 ? u"queued"_s : u"Pinned"_s);
+            if (cid == failed)
+                return remoteStatus(cid, u"failed"_s);
+            return remoteStatus(cid, u"queued"_s);
+        });
+        node->route(u"/cid/format"_s, [](const FakeKuboNode::Request& request) {
+            const QJsonObject body { { u"Formatted"_s, u"v0:"_s + request.queryValue(u"arg"_s) } };
+            return FakeKuboNode::json(QJsonDocument(body).toJson(QJsonDocument::Compact));
+        });
+        node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
+        QSignalSpy statusAnswers(client(), &IpfsClient::remotePinStatusReceived);
+        QSignalSpy statusFailures(client(), &IpfsClient::remotePinStatusFailed);
+
+        AddChoice choice;
+        for (const char* name : { "pinned.txt", "failed.txt", "stuck.txt", "refused.txt" })
+            choice.paths.append(file(QString::fromLatin1(name)));
+        choice.wrap = false;
+        choice.destination = u"remote"_s;
+        choice.service = u"svc"_s;
+        choice.label = u" invoices "_s;
+        choice.unpinLocal = true;
+        SeenBox result;
+        runAdd(choice, &result); // closed at once: the flow goes on without it
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        const QString summary = u"Remote pin complete on 'svc': 1 pinned, 3 failed."_s;
+        QTRY_VERIFY_WITH_TIMEOUT(statuses().contains(summary), 60000);
+        QCOMPARE(notification(), u"\u26A0  Remote pin flow finished: 1 pinned, 3 failed."_s);
+
+        // Every added CID queued once, in the background, with the trimmed label.
+        const QList<FakeKuboNode::Request> queued = node->requests(u"/pin/remote/add"_s);
+        QCOMPARE(queued.size(), 4);
+        QSet<QString> queuedCids;
+        for (const FakeKuboNode::Request& request : queued) {
+            queuedCids.insert(request.queryValue(u"arg"_s));
+            QCOMPARE(request.queryValue(u"service"_s), u"svc"_s);
+            QCOMPARE(request.queryValue(u"name"_s), u"invoices"_s);
+            QCOMPARE(request.queryValue(u"background"_s), u"true"_s);
+        }
+        QCOMPARE(queuedCids, QSet<QString>({ pinned, failed, stuck, refused }));
+        QVERIFY(statuses().contains(u"Remote pin queued for %1 via service 'svc'."_s.arg(stuck)));
+
+        // Only the confirmed CID loses its local pin, converted to version 0 first.
+        QTRY_COMPARE(node->requestCount(u"/pin/rm"_s), 1);
+        QCOMPARE(argsSent(u"/pin/rm"_s), QStringList { u"v0:"_s + pinned });
+        QCOMPARE(argsSent(u"/cid/format"_s), QStringList { pinned });
+
+        // The CID that stays queued is asked at every poll, 120 times, and no more.
+        QTRY_COMPARE(sentCount(u"/pin/remote/ls"_s), node->requestCount(u"/pin/remote/ls"_s));
+        QCOMPARE(argsSent(u"/pin/remote/ls"_s).count(stuck), 120);
+        QVERIFY(argsSent(u"/pin/remote/ls"_s).count(pinned) >= 3);
+
+        // Answers to the last poll come after the end: they neither count nor cover the summary.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            int(statusAnswers.size() + statusFailures.size()), sentCount(u"/pin/remote/ls"_s), 20000);
+        QStringList remoteStatuses = statuses().filter(QRegularExpression(u"^Remote pin"_s));
+        QCOMPARE(remoteStatuses.last(), summary);
+        QCOMPARE(notification(), u"\u26A0  Remote pin flow finished: 1 pinned, 3 failed."_s);
+    }
+
+    void remotePinOfTheRoot_data()
+    {
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<bool>("unpinLocal");
+
+        QTest::newRow("local and remote") << u"both"_s << false;
+        QTest::newRow("local and remote, then unpin locally") << u"both"_s << true;
+        QTest::newRow("remote only") << u"remote"_s << true;
+    }
+
+    void remotePinOfTheRoot()
+    {
+        QFETCH(QString, destination);
+        QFETCH(bool, unpinLocal);
+
+        node->route(u"/pin/remote/add"_s, FakeKuboNode::json(""));
+        node->route(u"/pin/remote/ls"_s, [](const FakeKuboNode::Request& request) {
+            return remoteStatus(request.queryValue(u"arg"_s), u"pinned"_s);
+        });
+        node->route(u"/cid/format"_s, FakeKuboNode::kuboError(u"not a v0 CID"_s));
+        node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
+
+        AddChoice choice;
+        choice.paths = QStringList { file(u"a.txt"_s), file(u"b.txt"_s) };
+        choice.destination = destination;
+        choice.service = u"svc"_s;
+        choice.unpinLocal = unpinLocal;
+        SeenBox result;
+        runAdd(choice, &result);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            statuses().contains(u"Remote pin complete on 'svc': 1 pinned, 0 failed."_s), 20000);
+        QCOMPARE(notification(), u"Remote pin flow finished: 1 pinned, 0 failed."_s);
+        QVERIFY(statuses().contains(u"Remote pin status (svc): 1 pinned, 0 pending, 0 failed."_s));
+
+        // Wrapped: the root alone goes to the service.
+        const QString root = fakeCid(kRootName);
+        QCOMPARE(argsSent(u"/pin/remote/add"_s), QStringList { root });
+        QCOMPARE(node->requests(u"/add"_s).first().queryValue(u"pin"_s), u"true"_s);
+        if (unpinLocal) {
+            // A CID that cannot be converted is unpinned as it is.
+            QTRY_COMPARE(argsSent(u"/pin/rm"_s), QStringList { root });
+        } else {
+            QCOMPARE(sentCount(u"/cid/format"_s) + sentCount(u"/pin/rm"_s), 0);
+        }
+    }
+
+    void remotePinSkippedWithoutCid()
+    {
+        node->route(u"/add"_s, FakeKuboNode::streamed({ "\n" }));
+        AddChoice choice;
+        choice.paths = QStringList { file(u"a.txt"_s) };
+        choice.destination = u"remote"_s;
+        choice.service = u"svc"_s;
+        SeenBox result;
+        runAdd(choice, &result);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+        QCOMPARE(result.text, u"Add operation completed successfully.\n\nReturned objects: 0"_s);
+        QCOMPARE(result.buttons, QStringList { u"OK"_s }); // nothing to copy or export
+        QCOMPARE(notification(), u"\u26A0  Remote pin skipped: no CID returned from add."_s);
+        QCOMPARE(node->requestCount(u"/pin/remote/add"_s), 0);
+    }
 };
 
 QTEST_MAIN(TestAddFlow)

@@ -33,6 +33,8 @@ QStringList addedCidList(const QString& rootCid, const QList<AddEntry>& entries)
 QString writeCidList(const QString& path, const QStringList& cids)
 {
     QSaveFile file(path);
+    // A file the user may write in a folder where no temporary file can be made.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return file.errorString();
     for (const QString& cid : cids) {

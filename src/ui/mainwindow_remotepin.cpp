@@ -50,6 +50,8 @@ void MainWindow::startRemotePinFlow(const QString& rootCid, const QList<AddEntry
     remotePinFailed.clear();
     for (const QString& cid : std::as_const(cids))
         client->remotePinAdd(cid, remotePinService, remotePinName, true);
+    if (!remotePinActive)
+        return; // every request was refused inside the call and the flow is over
     remotePinPollTimer->start();
     onRemotePinPollTick();
 }

@@ -86,6 +86,10 @@ public:
     // The site asked, VAXEL_UPDATE_BASE_URL unless set here (tests point it at a local server).
     void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
 
+    // Period of the remote pin status poll, 2500 ms unless a test shortens it
+    // (mainwindow_remotepin.cpp).
+    void setRemotePinPollInterval(int ms);
+
 signals:
     void rpcLogAppended(const QString& line);
     void statusLogAppended(const QString& line);
@@ -175,7 +179,12 @@ private:
     QStringList selectedCids() const;
     QString firstSelectedCid() const;
 
-    // Add flow (mainwindow_add.cpp).
+    // Add flow (mainwindow_add.cpp) and its remote-pin follow-up (mainwindow_remotepin.cpp).
+    void endAddInProgress();
+    void showAddResult(const QString& resultText, const QStringList& cids);
+    void exportCids(const QStringList& cids);
+    void startRemotePinFlow(const QString& rootCid, const QList<AddEntry>& entries);
+    bool belongsToRemotePinFlow(const QString& cid, const QString& service) const;
     void finalizeRemotePinFlow();
 
     // Auxiliary windows (mainwindow_auxwindows.cpp).

@@ -4,6 +4,7 @@
 #include "pinlistparser.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -211,7 +212,7 @@ private:
     // Pin lists.
     void startPinsRequest(const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
     void registerLoadReply(QNetworkReply* reply);
-    void deliverParsedPins(const QList<PinEntry>& pins, int total, const QString& tag, int count,
+    void deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
                            bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();
     void resetUnpinnedState();
@@ -250,15 +251,18 @@ private:
     RequestQueue kindQueue;
     RequestQueue refsQueue;
     int compositePending = 0;
-    QHash<QString, PinEntry> compositeByCid;
+    // The batch of "recursive+direct" delivered first, sorted by CID, until the other one is in.
+    QList<PinEntry> compositeFirstBatch;
     quint64 pinsEpoch = 0;
     QSet<QNetworkReply*> activeLoadReplies;
     // Body and line scan of each pin listing in flight, beside the reply rather than in its "rawData"
     // property: a QByteArray read back from a property and appended to detaches and copies the whole
-    // body on every chunk; here each chunk is an amortised append.
+    // body on every chunk. The body is kept as the slices read, joined by the parsing worker, so the
+    // GUI thread never copies a large buffer to grow it.
     struct PinStream {
-        QByteArray body;
+        QByteArrayList slices;
         PinLineCounter lines;
+        bool sliceScheduled = false; // the next slice is read on a later turn of the event loop
     };
     QHash<QNetworkReply*, PinStream> pinStreams;
     QHash<QNetworkReply*, QSharedPointer<UnpinConversion>> unpinConversions;

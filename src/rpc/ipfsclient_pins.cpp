@@ -15,6 +15,7 @@ namespace {
 
 constexpr QLatin1String kCompositeType("recursive+direct");
 constexpr QLatin1String kPinStreamTag("pin/ls");
+constexpr qint64 kReadSliceBytes = 2 * 1024 * 1024;
 
 struct ParsedPinList {
     ParsedPinsPayload payload;
@@ -40,12 +41,45 @@ ParsedPinList parseFinishedPinList(const QByteArray& body, qsizetype tailStart, 
     return result;
 }
 
-QList<PinEntry> takeSortedByCid(QHash<QString, PinEntry>& byCid)
+// One copy; each slice is released as soon as it is in.
+QByteArray joinSlices(QByteArrayList slices)
 {
-    QList<PinEntry> pins = byCid.values();
-    byCid.clear();
-    std::sort(pins.begin(), pins.end(), [](const PinEntry& a, const PinEntry& b) { return a.cid < b.cid; });
-    return pins;
+    if (slices.size() == 1)
+        return slices.takeFirst();
+    qsizetype size = 0;
+    for (const QByteArray& slice : std::as_const(slices))
+        size += slice.size();
+    QByteArray body;
+    body.reserve(size);
+    for (QByteArray& slice : slices) {
+        body.append(slice);
+        slice = QByteArray();
+    }
+    return body;
+}
+
+// Runs `work` on a short-lived thread of its own and hands its result to `done` on the GUI thread.
+// `done` must test for itself whether its receiver still exists and still wants the result.
+template <typename Work, typename Done> void runOffGuiThread(Work work, Done done)
+{
+    using Result = decltype(work());
+    const auto job = std::make_shared<Work>(std::move(work));
+    const auto result = std::make_shared<Result>();
+    QThread* worker = QThread::create([job, result] { *result = (*job)(); });
+    // The thread object lives on this thread until after the hand-over, so it, not the owner, is the
+    // context of the queued delivery.
+    QObject::connect(worker, &QThread::finished, worker, [result, done]() mutable { done(*result); });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    // A worker still running at quit would outlive the application objects.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, worker, [worker] { worker->wait(); });
+    worker->start();
+    if (!worker->isRunning() && !worker->isFinished()) {
+        // No thread could be started: do the work here rather than lose it.
+        delete worker;
+        Result here = (*job)();
+        done(here);
+    }
 }
 
 } // namespace
@@ -53,7 +87,7 @@ QList<PinEntry> takeSortedByCid(QHash<QString, PinEntry>& byCid)
 void IpfsClient::fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0)
 {
     ++pinsEpoch;
-    compositeByCid.clear();
+    compositeFirstBatch.clear();
     if (type == kCompositeType) {
         compositePending = 2;
         startPinsRequest(QStringLiteral("recursive"), cidBase, upgradeCidV0, true);
@@ -106,7 +140,7 @@ void IpfsClient::cancelActiveLoading()
     unpinnedLocalRefs.clear();
 
     ++pinsEpoch;
-    compositeByCid.clear();
+    compositeFirstBatch.clear();
     compositePending = 0;
 
     for (RequestQueue* queue : { &dagStatQueue, &kindQueue, &refsQueue }) {
@@ -133,20 +167,33 @@ void IpfsClient::onPinsReplyReadyRead(QNetworkReply* reply)
         pinStreams.remove(reply);
         return;
     }
-    const qint64 available = reply->bytesAvailable();
+    // A fast node can have tens of megabytes waiting by the time we get here. They are taken one
+    // slice per turn of the event loop, so that timers and painting run in between; readyRead
+    // signals that arrive while a slice is due add nothing to do.
+    PinStream& stream = pinStreams[reply];
+    if (stream.sliceScheduled)
+        return;
+    const qint64 available = qMin(reply->bytesAvailable(), kReadSliceBytes);
     if (available <= 0)
         return;
+    if (reply->bytesAvailable() > available) {
+        stream.sliceScheduled = true;
+        QMetaObject::invokeMethod(
+            reply,
+            [this, reply] {
+                const auto next = pinStreams.find(reply);
+                if (next != pinStreams.end())
+                    next->sliceScheduled = false;
+                onPinsReplyReadyRead(reply);
+            },
+            Qt::QueuedConnection);
+    }
 
-    // Lines are only counted here; the worker parses the finished body once. The chunk is read
-    // straight onto the end of the body: one copy, and growth is geometric.
-    PinStream& stream = pinStreams[reply];
-    const qsizetype oldSize = stream.body.size();
-    stream.body.resize(oldSize + available);
-    const qint64 read = reply->read(stream.body.data() + oldSize, available);
-    stream.body.resize(oldSize + qMax<qint64>(read, 0));
-    const QByteArrayView chunk = QByteArrayView(stream.body).sliced(oldSize);
+    // Lines are only counted here; the worker parses the finished body once.
+    const QByteArray slice = reply->read(available);
+    stream.slices.append(slice);
     const int previous = reply->property("streamCount").toInt();
-    const int count = previous + stream.lines.feed(chunk);
+    const int count = previous + stream.lines.feed(slice);
     if (count == previous)
         return;
     reply->setProperty("streamCount", count);
@@ -157,12 +204,20 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
 {
     if (!reply)
         return;
+    // Drains a slice even when one is already due.
+    if (const auto stream = pinStreams.find(reply); stream != pinStreams.end())
+        stream->sliceScheduled = false;
     onPinsReplyReadyRead(reply);
+    if (reply->bytesAvailable() > 0) {
+        // Still more than a slice to read: finish on a later turn, after the rest is in.
+        QMetaObject::invokeMethod(reply, [this, reply] { onPinsReplyFinished(reply); }, Qt::QueuedConnection);
+        return;
+    }
     const bool compositeBatch = reply->property("pinsCompositeBatch").toBool();
     const bool forUnpinned = reply->property("forUnpinned").toBool();
     const quint64 epoch = reply->property("pinsEpoch").toULongLong();
     reply->deleteLater();
-    const PinStream stream = pinStreams.take(reply);
+    PinStream stream = pinStreams.take(reply);
 
     if (reply->error() != QNetworkReply::NoError) {
         if (epoch != pinsEpoch || reply->property("cancelledByClient").toBool())
@@ -171,7 +226,7 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
             if (compositePending > 0)
                 --compositePending;
             if (compositePending == 0)
-                emit pinsReceived(takeSortedByCid(compositeByCid));
+                emit pinsReceived(std::exchange(compositeFirstBatch, {}));
         }
         if (unpinnedActive) {
             unpinnedActive = false;
@@ -190,38 +245,32 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
     if (epoch != pinsEpoch) // a receiver began a newer load
         return;
 
-    const QByteArray body = stream.body;
+    QByteArrayList slices = std::move(stream.slices);
     const qsizetype tailStart = stream.lines.tailStart();
     const int streamedCount = reply->property("streamCount").toInt();
     const QString tag = reply->property("streamTag").toString();
     // Tested on this thread when the result is handed over: the client may be gone by then.
     const QPointer<IpfsClient> client(this);
-    const auto deliver = [client, tag, compositeBatch, forUnpinned, epoch](const ParsedPinList& parsed) {
+    const auto deliver = [client, tag, compositeBatch, forUnpinned, epoch](ParsedPinList& parsed) {
         if (client)
-            client->deliverParsedPins(parsed.payload.pins, parsed.payload.total, tag, parsed.count,
+            client->deliverParsedPins(std::move(parsed.payload.pins), parsed.payload.total, tag, parsed.count,
                 compositeBatch, forUnpinned, epoch);
     };
-
-    const auto result = std::make_shared<ParsedPinList>();
-    QThread* worker = QThread::create([body, tailStart, streamedCount, result] {
-        *result = parseFinishedPinList(body, tailStart, streamedCount);
-    });
-    // The thread object lives on this thread until after the hand-over, so it, not the client, is the
-    // context of the queued delivery.
-    connect(worker, &QThread::finished, worker, [result, deliver] { deliver(*result); });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    // A parse still running at quit would outlive the application objects.
-    if (QCoreApplication* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, worker, [worker] { worker->wait(); });
-    worker->start();
-    if (!worker->isRunning() && !worker->isFinished()) {
-        // No thread could be started: parse here rather than lose the list.
-        delete worker;
-        deliver(parseFinishedPinList(body, tailStart, streamedCount));
-    }
+    runOffGuiThread(
+        [slices = std::move(slices), tailStart, streamedCount, compositeBatch]() mutable {
+            QByteArray body = joinSlices(std::exchange(slices, {}));
+            ParsedPinList parsed = parseFinishedPinList(body, tailStart, streamedCount);
+            // The body is the biggest thing held here; it goes before the sort needs its memory.
+            body = QByteArray();
+            // Sorted here, off the GUI thread, so that joining the two batches later is one pass.
+            if (compositeBatch)
+                parsed.payload.pins = sortedUniqueByCid(std::move(parsed.payload.pins));
+            return parsed;
+        },
+        deliver);
 }
 
-void IpfsClient::deliverParsedPins(const QList<PinEntry>& pins, int total, const QString& tag, int count,
+void IpfsClient::deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
     bool compositeBatch, bool forUnpinned, quint64 epoch)
 {
     Q_UNUSED(total) // already folded into count by the worker
@@ -245,15 +294,27 @@ void IpfsClient::deliverParsedPins(const QList<PinEntry>& pins, int total, const
     }
 
     if (compositeBatch) {
-        compositeByCid.reserve(compositeByCid.size() + pins.size());
-        for (const PinEntry& pin : pins) {
-            if (!pin.cid.isEmpty())
-                compositeByCid.insert(pin.cid, pin);
-        }
         if (compositePending > 0)
             --compositePending;
-        if (compositePending == 0)
-            emit pinsReceived(takeSortedByCid(compositeByCid));
+        if (compositePending > 0) {
+            compositeFirstBatch = std::move(pins);
+            return;
+        }
+        if (compositeFirstBatch.isEmpty()) {
+            emit pinsReceived(pins);
+            return;
+        }
+        // Both batches are in: join them off the GUI thread; for a CID listed by both, the batch
+        // delivered later wins.
+        const QPointer<IpfsClient> client(this);
+        runOffGuiThread(
+            [earlier = std::exchange(compositeFirstBatch, {}), later = std::move(pins)]() mutable {
+                return mergeSortedByCid(std::move(earlier), std::move(later));
+            },
+            [client, epoch](QList<PinEntry>& merged) {
+                if (client && epoch == client->pinsEpoch)
+                    emit client->pinsReceived(merged);
+            });
         return;
     }
 

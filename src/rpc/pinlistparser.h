@@ -13,6 +13,14 @@ bool parsePinLsLine(const QByteArray& line, PinEntry* entry);
 // otherwise one entry per line. `total` is the number of keys of the object form.
 ParsedPinsPayload parsePinListBody(const QByteArray& body);
 
+// The entries sorted by CID in UTF-16 code unit order, one per CID: of several entries with the
+// same CID the one listed last. Entries without a CID are left out.
+QList<PinEntry> sortedUniqueByCid(QList<PinEntry> pins);
+
+// Joins two lists made by sortedUniqueByCid into one, still sorted and unique; for a CID in both,
+// the entry of `later` is kept.
+QList<PinEntry> mergeSortedByCid(QList<PinEntry> earlier, QList<PinEntry> later);
+
 // Counts the complete non-blank lines of a stream while it arrives, in time linear in the bytes fed:
 // each byte is looked at once, however the lines are cut into chunks.
 class PinLineCounter

@@ -45,7 +45,7 @@ class SwarmDialog;
 // The application's main window: the pin table and everything that works on it.
 // The implementation is split by concern: mainwindow.cpp (construction, settings),
 // mainwindow_ui.cpp (menus, tool bar, table, status bar), mainwindow_status.cpp (status line,
-// banner, logs), mainwindow_refresh.cpp, mainwindow_add.cpp, mainwindow_pinactions.cpp,
+// banner, logs), mainwindow_refresh.cpp, mainwindow_metadata.cpp, mainwindow_add.cpp, mainwindow_pinactions.cpp,
 // mainwindow_ipns.cpp, mainwindow_auxwindows.cpp, mainwindow_update.cpp.
 class MainWindow : public QMainWindow
 {
@@ -174,6 +174,10 @@ private:
     int minimumCidColumnWidth() const;
     void scheduleCountUpdate();
     void autoFitColumns();
+    void requestSizesAndKinds(const QList<PinEntry>& rows); // mainwindow_metadata.cpp
+    void requestNextMetadataSlice();
+    void dropMetadataBacklog();
+    qint64 visibleDagSizeTotal() const;
 
     // Pin actions (mainwindow_pinactions.cpp).
     QStringList selectedCids() const;
@@ -265,6 +269,10 @@ private:
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
     QString updateSiteUrl = QStringLiteral(VAXEL_UPDATE_BASE_URL);
+    // Rows of the current load whose sizes and kinds are still to be asked for, from
+    // metadataBacklogNext on (mainwindow_metadata.cpp).
+    QList<PinEntry> metadataBacklog;
+    qsizetype metadataBacklogNext = 0;
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QThread>
 
 #include <algorithm>
 
@@ -240,15 +241,33 @@ Qt::ItemFlags PinModel::flags(const QModelIndex& index) const
 void PinModel::setPins(const QList<PinEntry>& newPins)
 {
     beginResetModel();
-    pins = newPins;
+    releaseInBackground(std::exchange(pins, newPins));
     const int rowTotal = int(pins.size());
     rowKeys.resize(rowTotal);
+    knownSizeTotal = 0;
     for (int row = 0; row < rowTotal; ++row) {
         const PinEntry& pin = pins.at(row);
         rowKeys[row] = RowKeys { pin.dagSize, pin.refsCount, pinTypeOf(pin.type) };
+        knownSizeTotal += qMax<qint64>(pin.dagSize, 0);
     }
     rowsByCid.rebuild(pins);
     endResetModel();
+}
+
+// Freeing a million rows takes a good part of a second; a refresh should not freeze the window for
+// it. Small tables go at once.
+void PinModel::releaseInBackground(QList<PinEntry> oldPins)
+{
+    constexpr qsizetype kBackgroundReleaseRows = 50000;
+    if (oldPins.size() < kBackgroundReleaseRows || !oldPins.isDetached())
+        return;
+    QThread* releaser = QThread::create([rows = std::move(oldPins)]() mutable { rows = {}; });
+    connect(releaser, &QThread::finished, releaser, &QObject::deleteLater);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, releaser, [releaser] { releaser->wait(); });
+    releaser->start();
+    if (!releaser->isRunning() && !releaser->isFinished())
+        delete releaser; // no thread to be had: the rows go here
 }
 
 template <typename Update> void PinModel::updateRowsOfCid(const QString& cid, Update update)
@@ -275,6 +294,7 @@ void PinModel::setDagSize(const QString& cid, qint64 dagSize)
     updateRowsOfCid(cid, [&](int row, PinEntry& pin) {
         if (pin.dagSize == dagSize)
             return;
+        knownSizeTotal += qMax<qint64>(dagSize, 0) - qMax<qint64>(pin.dagSize, 0);
         pin.dagSize = dagSize;
         rowKeys[row].dagSize = dagSize;
         const QModelIndex cell = index(row, DagSizeColumn);
@@ -298,6 +318,7 @@ void PinModel::clear()
 {
     beginResetModel();
     pins.clear();
+    knownSizeTotal = 0;
     rowsByCid.clear();
     rowKeys.clear();
     endResetModel();

@@ -60,16 +60,20 @@ public:
     int pinCount() const { return int(pins.size()); }
     PinType pinTypeAt(int row) const { return rowKeys.at(row).type; }
     PinTypeCounts countsByType() const;
+    // Sum of the DAG sizes known so far, over all rows.
+    qint64 knownDagSizeTotal() const { return knownSizeTotal; }
     QStringList allCids() const;
 
     static QString formatSize(qint64 bytes);
 
 private:
     template <typename Update> void updateRowsOfCid(const QString& cid, Update update);
+    static void releaseInBackground(QList<PinEntry> oldPins);
 
     QList<PinEntry> pins;
     CidRowIndex rowsByCid;
     QList<RowKeys> rowKeys;
+    qint64 knownSizeTotal = 0;
     mutable QFont cidFont;
     mutable QFont headerFont;
     mutable bool headerFontReady = false;

@@ -1,0 +1,377 @@
+#include "benchmeasure.h"
+
+#include "appsettings.h"
+#include "benchnode.h"
+#include "ipfsclient.h"
+#include "mainwindow.h"
+#include "pinfixture.h"
+#include "pinmodel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSettings>
+#include <QTableView>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+const QString kCompositeFilter = QStringLiteral("recursive+direct");
+
+double elapsedMs(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// "VmHWM" or "VmRSS" of this process, in MiB.
+double procStatusMiB(const QByteArray& key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// Longest lateness of a 10 ms timer on the GUI thread while it runs.
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(kIntervalMs);
+        connect(&ticker, &QTimer::timeout, this, [this] {
+            const double gap = elapsedMs(sinceLastTick);
+            if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE") && gap > 20)
+                std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", gap, elapsedMs(sinceStart));
+            worstGapMs = std::max(worstGapMs, gap);
+            sinceLastTick.start();
+        });
+    }
+    void start()
+    {
+        worstGapMs = 0;
+        sinceLastTick.start();
+        sinceStart.start();
+        ticker.start();
+    }
+    double stop()
+    {
+        worstGapMs = std::max(worstGapMs, elapsedMs(sinceLastTick));
+        ticker.stop();
+        return std::max(0.0, worstGapMs - kIntervalMs);
+    }
+
+private:
+    static constexpr int kIntervalMs = 10;
+    QTimer ticker;
+    QElapsedTimer sinceLastTick;
+    QElapsedTimer sinceStart;
+    double worstGapMs = 0;
+};
+
+struct LoadRun {
+    double ms = 0;
+    double stallMs = 0;
+    QList<PinEntry> pins;
+};
+
+LoadRun loadOnce(IpfsClient& client)
+{
+    LoadRun run;
+    QEventLoop loop;
+    StallMeter stall;
+    QElapsedTimer timer;
+    QObject context;
+    QObject::connect(&client, &IpfsClient::pinsReceived, &context, [&](const QList<PinEntry>& pins) {
+        run.ms = elapsedMs(timer);
+        run.stallMs = stall.stop();
+        run.pins = pins;
+        loop.quit();
+    });
+    if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE")) {
+        QObject::connect(&client, &IpfsClient::streamEntriesLoaded, &context, [&](const QString&, int count) {
+            static int last = 0;
+            if (count / 100000 != last / 100000 || count < last)
+                std::fprintf(stderr, "stream %d at %.1f ms\n", count, elapsedMs(timer));
+            last = count;
+        });
+    }
+    QObject::connect(&client, &IpfsClient::errorOccurred, &context, [&](const QString& message) {
+        qFatal("load failed: %s", qPrintable(message));
+    });
+    stall.start();
+    timer.start();
+    client.fetchPins(kCompositeFilter, QStringLiteral("base32"), true);
+    if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
+        std::fprintf(stderr, "fetchPins returned after %.1f ms\n", elapsedMs(timer));
+    loop.exec();
+    return run;
+}
+
+// The floor: the same two listings read by bare replies that do nothing with the bytes.
+double rawTransferOnce(quint16 port)
+{
+    QNetworkAccessManager manager;
+    QEventLoop loop;
+    QElapsedTimer timer;
+    int open = 0;
+    qint64 bytes = 0;
+    StallMeter stall;
+    stall.start();
+    timer.start();
+    for (const QString& type : { QStringLiteral("recursive"), QStringLiteral("direct") }) {
+        QUrlQuery query;
+        query.addQueryItem(QStringLiteral("type"), type);
+        query.addQueryItem(QStringLiteral("names"), QStringLiteral("true"));
+        query.addQueryItem(QStringLiteral("stream"), QStringLiteral("true"));
+        query.addQueryItem(QStringLiteral("cid-base"), QStringLiteral("base32"));
+        query.addQueryItem(QStringLiteral("upgrade-cidv0-in-output"), QStringLiteral("true"));
+        QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v0/pin/ls").arg(port));
+        url.setQuery(query);
+        QNetworkRequest request(url);
+        request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+        QNetworkReply* reply = manager.post(request, QByteArray());
+        ++open;
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, &bytes] { bytes += reply->readAll().size(); });
+        QObject::connect(reply, &QNetworkReply::finished, reply, [reply, &bytes, &open, &loop] {
+            bytes += reply->readAll().size();
+            reply->deleteLater();
+            if (--open == 0)
+                loop.quit();
+        });
+    }
+    loop.exec();
+    const double stallMs = stall.stop();
+    if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
+        std::fprintf(stderr, "raw stall %.1f ms\n", stallMs);
+    return elapsedMs(timer);
+}
+
+// The table as the main window builds it: sorted by the Refs column, indirect pins hidden.
+struct PinTable {
+    PinModel model;
+    PinFilterProxyModel proxy;
+    QTableView view;
+
+    PinTable()
+    {
+        proxy.setSourceModel(&model);
+        proxy.setFilterCaseSensitivity(Qt::CaseInsensitive);
+        proxy.setTypeFilter(kCompositeFilter);
+        view.setModel(&proxy);
+        view.setSortingEnabled(true);
+        view.verticalHeader()->hide();
+        view.verticalHeader()->setDefaultSectionSize(24);
+        view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view.horizontalHeader()->setStretchLastSection(true);
+        view.sortByColumn(PinModel::RefsColumn, Qt::AscendingOrder);
+        view.resize(1200, 800);
+        view.show();
+        QCoreApplication::processEvents();
+    }
+};
+
+// Lets finished worker threads and replies be deleted, so that nothing of a previous run is
+// released while the next one is timed.
+void settle()
+{
+    for (int round = 0; round < 5; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+// Runs `step`, then lets the view catch up as it would before the next paint.
+template <typename Step> double timed(Step step)
+{
+    QElapsedTimer timer;
+    timer.start();
+    step();
+    QCoreApplication::processEvents();
+    return elapsedMs(timer);
+}
+
+} // namespace
+
+QJsonObject measurePinRoad(int pinCount, int runs)
+{
+    QElapsedTimer fixtureTimer;
+    fixtureTimer.start();
+    const PinFixture fixture = PinFixture::generate(pinCount);
+    BenchNode node(fixture);
+    if (!node.start())
+        qFatal("bench node did not start");
+    const double fixtureMs = elapsedMs(fixtureTimer);
+    const double baselineMiB = procStatusMiB("VmRSS");
+
+    double rawMs = std::numeric_limits<double>::max();
+    for (int run = 0; run < runs; ++run)
+        rawMs = std::min(rawMs, rawTransferOnce(node.port()));
+
+    IpfsClient client;
+    client.setEndpoint(QStringLiteral("127.0.0.1"), node.port());
+    PinTable table;
+    double loadMs = std::numeric_limits<double>::max();
+    double stallMs = std::numeric_limits<double>::max();
+    double worstStallMs = 0;
+    double tableMs = 0;
+    double refreshMs = std::numeric_limits<double>::max();
+    double peakMiB = 0;
+    for (int run = 0; run < runs; ++run) {
+        settle();
+        LoadRun result = loadOnce(client);
+        if (result.pins.size() != pinCount)
+            qFatal("expected %d pins, got %lld", pinCount, qlonglong(result.pins.size()));
+        loadMs = std::min(loadMs, result.ms);
+        stallMs = std::min(stallMs, result.stallMs);
+        worstStallMs = std::max(worstStallMs, result.stallMs);
+        // The first fills an empty table; later ones replace a full one, as a refresh does.
+        const double ms = timed([&] {
+            table.model.setPins(result.pins);
+            table.proxy.rowCount();
+        });
+        if (table.proxy.rowCount() != pinCount)
+            qFatal("the table shows %d of %d rows", table.proxy.rowCount(), pinCount);
+        if (run == 0) {
+            tableMs = ms;
+            // One load and its table; later runs hold the previous table while loading.
+            peakMiB = procStatusMiB("VmHWM");
+        } else {
+            refreshMs = std::min(refreshMs, ms);
+        }
+    }
+
+    // A few characters from the middle of a CID, as a user pastes them.
+    const QString needle = table.model.pinAt(pinCount / 2)->cid.mid(30, 4);
+    double searchMs = std::numeric_limits<double>::max();
+    double clearMs = std::numeric_limits<double>::max();
+    int matches = 0;
+    for (int run = 0; run < runs; ++run) {
+        searchMs = std::min(searchMs, timed([&] { table.proxy.setFilterFixedString(needle); }));
+        matches = table.proxy.rowCount();
+        clearMs = std::min(clearMs, timed([&] { table.proxy.setFilterFixedString(QString()); }));
+    }
+
+    QJsonObject figures;
+    figures.insert(QStringLiteral("pins"), pinCount);
+    figures.insert(QStringLiteral("bodyMiB"), double(fixture.recursiveBody.size() + fixture.directBody.size()) / 1048576.0);
+    figures.insert(QStringLiteral("fixtureMs"), fixtureMs);
+    figures.insert(QStringLiteral("loadMs"), loadMs);
+    figures.insert(QStringLiteral("rawMs"), rawMs);
+    figures.insert(QStringLiteral("tableMs"), tableMs);
+    if (runs > 1)
+        figures.insert(QStringLiteral("tableRefreshMs"), refreshMs);
+    figures.insert(QStringLiteral("searchMs"), searchMs);
+    figures.insert(QStringLiteral("searchMatches"), matches);
+    figures.insert(QStringLiteral("searchClearMs"), clearMs);
+    figures.insert(QStringLiteral("stallMs"), stallMs);
+    figures.insert(QStringLiteral("worstStallMs"), worstStallMs);
+    figures.insert(QStringLiteral("baselineMiB"), baselineMiB);
+    figures.insert(QStringLiteral("peakMiB"), peakMiB);
+    figures.insert(QStringLiteral("peakAfterRefreshMiB"), procStatusMiB("VmHWM"));
+    return figures;
+}
+
+QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
+{
+    const PinFixture fixture = PinFixture::generate(pinCount);
+    BenchNode node(fixture);
+    if (!node.start())
+        qFatal("bench node did not start");
+    {
+        QSettings settings = appSettings();
+        settings.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+        settings.setValue(QStringLiteral("port"), int(node.port()));
+        settings.setValue(QStringLiteral("loadMetadata"), true);
+        settings.setValue(QStringLiteral("geometry"), QByteArray());
+        settings.sync();
+    }
+
+    MainWindow window;
+    window.resize(1400, 900);
+    window.show();
+    auto* client = window.findChild<IpfsClient*>();
+    auto* countLabel = window.findChild<QLabel*>(QStringLiteral("countLabel"));
+    if (!client || !countLabel)
+        qFatal("the main window has no client or count line");
+
+    const int expectedRefs = std::min(500, fixture.recursiveCount);
+    int refs = 0;
+    int sizes = 0;
+    int kinds = 0;
+    QElapsedTimer sinceRefresh;
+    QElapsedTimer sinceTable;
+    double tableMs = -1;
+    double metadataMs = -1;
+    double stallMs = 0;
+    StallMeter stall;
+    QEventLoop loop;
+    const auto checkDone = [&] {
+        if (metadataMs < 0 && refs >= expectedRefs && sizes >= pinCount && kinds >= pinCount) {
+            metadataMs = elapsedMs(sinceTable);
+            if (waitForMetadata)
+                loop.quit();
+        }
+    };
+    // The first refresh begins with its pin listing request.
+    QObject::connect(client, &IpfsClient::rpcRequestIssued, &window, [&](const QString& line) {
+        if (!sinceRefresh.isValid() && line.contains(QLatin1String("/pin/ls"))) {
+            sinceRefresh.start();
+            stall.start();
+        }
+    });
+    // Connected after the window's own slot: runs once the table is loaded.
+    QObject::connect(client, &IpfsClient::pinsReceived, &window, [&] {
+        tableMs = elapsedMs(sinceRefresh);
+        sinceTable.start();
+        // The stall figure covers the load, the table and the first second of metadata answers.
+        QTimer::singleShot(1000, &window, [&] {
+            stallMs = stall.stop();
+            if (!waitForMetadata)
+                loop.quit();
+        });
+    });
+    QObject::connect(client, &IpfsClient::refsReceived, &window, [&] { ++refs; checkDone(); });
+    QObject::connect(client, &IpfsClient::dagStatReceived, &window, [&] { ++sizes; checkDone(); });
+    QObject::connect(client, &IpfsClient::kindReceived, &window, [&] { ++kinds; checkDone(); });
+    QTimer::singleShot(120000, &loop, [&] { loop.quit(); });
+    loop.exec();
+
+    QJsonObject figures;
+    figures.insert(QStringLiteral("pins"), pinCount);
+    figures.insert(QStringLiteral("windowTableMs"), tableMs);
+    figures.insert(QStringLiteral("windowStallMs"), stallMs);
+    if (waitForMetadata) {
+        // Let the count lines settle: the last answer is shown at once or by the next timer run.
+        QElapsedTimer settleTimer;
+        settleTimer.start();
+        const QString wanted = QStringLiteral("Metadata loaded: %1/%1 CIDs").arg(pinCount);
+        while (!countLabel->text().contains(wanted) && settleTimer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        figures.insert(QStringLiteral("refs"), refs);
+        figures.insert(QStringLiteral("sizes"), sizes);
+        figures.insert(QStringLiteral("kinds"), kinds);
+        figures.insert(QStringLiteral("metadataMs"), metadataMs);
+    }
+    figures.insert(QStringLiteral("countLine"), countLabel->text());
+    figures.insert(QStringLiteral("peakMiB"), procStatusMiB("VmHWM"));
+    return figures;
+}

@@ -173,6 +173,11 @@ private:
     // Pin actions (mainwindow_pinactions.cpp).
     QStringList selectedCids() const;
     QString firstSelectedCid() const;
+    int firstSelectedRow() const;
+    bool otherRowSelected(int row) const;
+
+    // IPNS flows (mainwindow_ipns.cpp).
+    void publishAfterKeyChoice(const QString& cid, bool ok, const QString& answer);
 
     // Add flow (mainwindow_add.cpp).
     void finalizeRemotePinFlow();

@@ -44,12 +44,14 @@ QUrl localGatewayUrl(const QString& rpcHost, const QString& cid)
 {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
-    // setHost brackets a literal IPv6 address itself; a host that is no host leaves the URL
-    // invalid, and an invalid URL opens nothing.
+    // setHost brackets a literal IPv6 address itself. A host that is no host gives an invalid
+    // URL, which opens nothing.
     QString host = rpcHost.trimmed();
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
         host = host.mid(1, host.size() - 2);
     url.setHost(host, QUrl::StrictMode);
+    if (url.host().isEmpty())
+        return QUrl();
     url.setPort(8080);
     url.setPath(encodedContentPath(QStringLiteral("/ipfs/"), cid), QUrl::StrictMode);
     return url;

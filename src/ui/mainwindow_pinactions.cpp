@@ -7,6 +7,7 @@
 #include "pinmodel.h"
 
 #include <QAction>
+#include <QBitArray>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -22,17 +23,31 @@ const QString kRecursiveType = QStringLiteral("recursive");
 
 } // namespace
 
+// The selected rows in the order selectedRows() gives them, without its per-row set: a
+// select-all of a million rows is one range and costs one pass.
 QStringList MainWindow::selectedCids() const
 {
     QStringList cids;
     if (!tableView || !tableView->selectionModel())
         return cids;
-    const QModelIndexList rows = tableView->selectionModel()->selectedRows(PinModel::CidColumn);
-    cids.reserve(rows.size());
-    for (const QModelIndex& index : rows) {
-        const QString cid = proxy->data(index, Qt::UserRole).toString();
-        if (!cid.isEmpty())
-            cids.append(cid);
+    const QItemSelectionModel* selection = tableView->selectionModel();
+    const QItemSelection ranges = selection->selection();
+    const int rowCount = proxy->rowCount();
+    const int lastColumn = proxy->columnCount() - 1;
+    QBitArray seen(rowCount);
+    for (const QItemSelectionRange& range : ranges) {
+        // A range over every column selects its rows whole; any other needs the row test.
+        const bool wholeRows = range.left() == 0 && range.right() == lastColumn;
+        for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
+            if (seen.testBit(row))
+                continue;
+            seen.setBit(row);
+            if (!wholeRows && !selection->isRowSelected(row, range.parent()))
+                continue;
+            const PinEntry* pin = model->pinAt(proxy->mapToSource(proxy->index(row, 0)).row());
+            if (pin && !pin->cid.isEmpty())
+                cids.append(pin->cid);
+        }
     }
     return cids;
 }

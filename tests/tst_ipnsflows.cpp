@@ -220,7 +220,7 @@ private slots:
         selectPinnedRow();
         QSignalSpy failures(ui->client(), &IpfsClient::ipnsKeysFailed);
         PromptSeen prompt;
-        answerPrompt(&prompt, QStringLiteral(" mykey "));
+        answerPrompt(&prompt, QStringLiteral(" my%41key "));
         ui->action(QStringLiteral("Publish to &IPNS..."))->trigger();
         QTRY_COMPARE(node->requestCount(QStringLiteral("/name/publish")), 1);
 
@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(prompt.text, QStringLiteral("self"));
         QVERIFY(prompt.items.isEmpty());
         QCOMPARE(node->requests(QStringLiteral("/name/publish")).first().queryValue(QStringLiteral("key")),
-            QStringLiteral("mykey"));
+            QStringLiteral("my%41key"));
     }
 
     void cancelledKeyChoice_data()
@@ -514,6 +514,28 @@ private slots:
         QTEST(QGuiApplication::clipboard()->text(), "clipboard");
         QTEST(recorder.urls, "urls");
         QTEST(ui->status(), "status");
+    }
+
+    void typedNamesReachTheNodeAsTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("percent") << QStringLiteral("k51%41hash");
+        QTest::newRow("query delimiters") << QStringLiteral("k51&key=other#x+y");
+        QTest::newRow("non-ASCII DNSLink") << QStringLiteral("b\u00fccher.example");
+    }
+
+    // What the user types is what the node resolves: nothing is decoded or split on the way.
+    void typedNamesReachTheNodeAsTyped()
+    {
+        QFETCH(QString, typed);
+        node->route(QStringLiteral("/name/resolve"), FakeKuboNode::held());
+        PromptSeen prompt;
+        answerPrompt(&prompt, typed);
+        ui->action(QStringLiteral("&Resolve IPNS..."))->trigger();
+        QTRY_COMPARE(node->requestCount(QStringLiteral("/name/resolve")), 1);
+        const FakeKuboNode::Request request = node->requests(QStringLiteral("/name/resolve")).first();
+        QCOMPARE(request.queryKeys(), QStringList { QStringLiteral("arg") });
+        QCOMPARE(request.queryValue(QStringLiteral("arg")), QStringLiteral("/ipns/") + typed);
     }
 
     void resolveFailure()

@@ -182,6 +182,11 @@ private:
     // Pin actions (mainwindow_pinactions.cpp).
     QStringList selectedCids() const;
     QString firstSelectedCid() const;
+    int firstSelectedRow() const;
+    bool otherRowSelected(int row) const;
+
+    // IPNS flows (mainwindow_ipns.cpp).
+    void publishAfterKeyChoice(const QString& cid, bool ok, const QString& answer);
 
     // Add flow (mainwindow_add.cpp) and its remote-pin follow-up (mainwindow_remotepin.cpp).
     void endAddInProgress();

@@ -1,6 +1,7 @@
 #include "ipfsclient.h"
 
 #include "pinlistparser.h"
+#include "threadhandover.h"
 
 #include <QCoreApplication>
 #include <QNetworkReply>
@@ -205,10 +206,14 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
     const auto result = std::make_shared<ParsedPinList>();
     QThread* worker = QThread::create([body, tailStart, streamedCount, result] {
         *result = parseFinishedPinList(body, tailStart, streamedCount);
+        markHandOverSent(result.get());
     });
     // The thread object lives on this thread until after the hand-over, so it, not the client, is the
     // context of the queued delivery.
-    connect(worker, &QThread::finished, worker, [result, deliver] { deliver(*result); });
+    connect(worker, &QThread::finished, worker, [result, deliver] {
+        markHandOverReceived(result.get());
+        deliver(*result);
+    });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     // A parse still running at quit would outlive the application objects.
     if (QCoreApplication* app = QCoreApplication::instance())

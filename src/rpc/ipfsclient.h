@@ -214,6 +214,7 @@ private:
     void deliverParsedPins(const QList<PinEntry>& pins, int total, const QString& tag, int count,
                            bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();
+    void resetUnpinnedState();
 
     // Metadata queues.
     void pumpRefsQueue();
@@ -243,6 +244,8 @@ private:
     bool unpinnedRefsDone = false;
     QSet<QString> unpinnedPinnedCids;
     QSet<QString> unpinnedLocalRefs;
+    // Unterminated tail of each "/refs/local" stream; kept here so that appending never copies it.
+    QHash<QNetworkReply*, QByteArray> refsLocalTails;
     RequestQueue dagStatQueue;
     RequestQueue kindQueue;
     RequestQueue refsQueue;

@@ -295,6 +295,10 @@ void FakeKuboNode::onReadyRead(QTcpSocket* socket)
         return;
     QByteArray& buffer = buffers[socket];
     buffer.append(socket->readAll());
+    if (requestByteLimit >= 0 && buffer.size() > requestByteLimit) {
+        socket->abort();
+        return;
+    }
 
     // A connection that is parked (never/held) takes no further request until it is answered.
     for (const Held& entry : std::as_const(held_)) {

@@ -78,6 +78,10 @@ public:
     void setBrowserGuard(bool on);
     void setAllowedOrigins(const QStringList& origins); // replaces the defaults
 
+    // Drops a connection whose request grows past this many bytes before it is complete,
+    // as a proxy with an upload limit would; -1 (the default) accepts any size.
+    void setRequestByteLimit(qint64 bytes) { requestByteLimit = bytes; }
+
     QList<Request> requests() const { return recorded; }
     QList<Request> requests(const QString& command) const;
     int requestCount(const QString& command) const;
@@ -120,4 +124,5 @@ private:
     bool browserGuard = true;
     QStringList allowedOrigins;
     bool customOrigins = false;
+    qint64 requestByteLimit = -1;
 };

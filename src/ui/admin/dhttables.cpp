@@ -1,0 +1,134 @@
+#include "dhttables.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QLabel>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr auto kDhtBoxStyle = "QGroupBox { font-weight: bold; margin-top: 10px; padding-top: 8px; } "
+                              "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_L1;
+constexpr auto kBucketBoxStyle
+    = "QGroupBox { font-weight: normal; margin-top: 6px; } "
+      "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_L1;
+
+// Inside the scrolling window a table shows all its rows; the window scrolls, not each table.
+void fitTableToRows(QTableWidget* table, int columnsWidth)
+{
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int frame = 2 * table->frameWidth();
+    const int rowsHeight = table->rowCount() * table->verticalHeader()->defaultSectionSize();
+    table->setFixedHeight(frame + table->horizontalHeader()->sizeHint().height() + rowsHeight);
+    table->setMinimumWidth(frame + columnsWidth + table->horizontalHeader()->minimumSectionSize());
+}
+
+} // namespace
+
+QList<QJsonObject> dhtObjectsOf(const QJsonValue& value)
+{
+    QList<QJsonObject> result;
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        for (const QJsonValue& element : array) {
+            if (element.isObject())
+                result.append(element.toObject());
+        }
+    } else if (value.isObject()) {
+        result.append(value.toObject());
+    }
+    return result;
+}
+
+void DhtPeerTableAligner::add(QTableWidget* table)
+{
+    for (int column = 0; column < kColumns; ++column) {
+        int needed = table->columnWidth(column);
+        if (column == 1)
+            needed = qMin(needed, kMaxAgentWidth);
+        widths[column] = qMax(widths[column], needed);
+    }
+    tables.append(table);
+}
+
+void DhtPeerTableAligner::apply() const
+{
+    int fixedWidth = 0;
+    for (int column = 0; column < kColumns - 1; ++column)
+        fixedWidth += widths[column];
+    for (QTableWidget* table : tables) {
+        QHeaderView* header = table->horizontalHeader();
+        for (int column = 0; column < kColumns - 1; ++column) {
+            header->setSectionResizeMode(column, QHeaderView::Fixed);
+            header->resizeSection(column, widths[column]);
+        }
+        header->setSectionResizeMode(kColumns - 1, QHeaderView::Stretch);
+        fitTableToRows(table, fixedWidth);
+    }
+}
+
+QTableWidget* buildDhtPeerTable(const QJsonArray& peers, QWidget* parent)
+{
+    auto* table = new QTableWidget(int(peers.size()), DhtPeerTableAligner::kColumns, parent);
+    table->setHorizontalHeaderLabels(
+        { u"Peer ID"_s, u"Agent"_s, u"Connected"_s, u"Last queried"_s, u"Last useful"_s });
+    table->setAlternatingRowColors(true);
+    table->horizontalHeader()->setStretchLastSection(false);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->verticalHeader()->hide();
+
+    for (int row = 0; row < peers.size(); ++row) {
+        const QJsonObject peer = peers.at(row).toObject();
+        const QString connected = peer.value("Connected"_L1).toBool(false) ? u"Yes"_s : u"No"_s;
+        table->setItem(row, 0, new QTableWidgetItem(peer.value("ID"_L1).toString()));
+        table->setItem(row, 1, new QTableWidgetItem(peer.value("AgentVersion"_L1).toString()));
+        table->setItem(row, 2, new QTableWidgetItem(connected));
+        table->setItem(row, 3, new QTableWidgetItem(peer.value("LastQueriedAt"_L1).toString()));
+        table->setItem(row, 4, new QTableWidgetItem(peer.value("LastUsefulAt"_L1).toString()));
+    }
+    table->resizeColumnsToContents();
+    return table;
+}
+
+QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWidget* parent)
+{
+    QString name = dht.value("Name"_L1).toString();
+    if (name.isEmpty())
+        name = u"DHT"_s;
+    const QJsonArray buckets = dht.value("Buckets"_L1).toArray();
+
+    auto* dhtBox = new QGroupBox(u"DHT: %1"_s.arg(name), parent);
+    dhtBox->setStyleSheet(QString(kDhtBoxStyle));
+    auto* dhtLayout = new QVBoxLayout(dhtBox);
+
+    for (int index = 0; index < buckets.size(); ++index) {
+        const QJsonObject bucket = buckets.at(index).toObject();
+        const QString lastRefresh = bucket.value("LastRefresh"_L1).toString();
+        const QJsonArray peers = bucket.value("Peers"_L1).toArray();
+        const QString title = peers.isEmpty()
+            ? u"Bucket %1 \u2014 Last refresh: %2 (no peers)"_s.arg(QString::number(index), lastRefresh)
+            : u"Bucket %1 \u2014 Last refresh: %2 \u2014 %3 peer(s)"_s.arg(
+                QString::number(index), lastRefresh, QString::number(peers.size()));
+        auto* bucketBox = new QGroupBox(title, dhtBox);
+        bucketBox->setStyleSheet(QString(kBucketBoxStyle));
+        auto* bucketLayout = new QVBoxLayout(bucketBox);
+        if (!peers.isEmpty()) {
+            QTableWidget* table = buildDhtPeerTable(peers, bucketBox);
+            bucketLayout->addWidget(table);
+            aligner.add(table);
+        }
+        dhtLayout->addWidget(bucketBox);
+    }
+
+    if (buckets.isEmpty()) {
+        auto* empty = new QLabel(u"No buckets in this DHT."_s, dhtBox);
+        empty->setStyleSheet(u"color: gray;"_s);
+        dhtLayout->addWidget(empty);
+    }
+    return dhtBox;
+}

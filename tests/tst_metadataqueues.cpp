@@ -366,7 +366,7 @@ private slots:
         QCOMPARE(sizes.at(0).at(1).value<qint64>(), size);
         QCOMPARE(errors.count(), 0);
         QCOMPARE(node->requests(u"/dag/stat"_s).at(0).query,
-            (QList<QPair<QString, QString>> { { u"arg"_s, u"bafysize"_s }, { u"progress"_s, u"false"_s } }));
+            (QList<QPair<QString, QString>> { { u"arg"_s, u"bafysize"_s }, { u"progress"_s, u"false"_s }, { u"offline"_s, u"true"_s } }));
     }
 
     void failureReportsErrorThenEmptyAnswer_data()

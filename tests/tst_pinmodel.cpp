@@ -279,6 +279,29 @@ private slots:
         QCOMPARE(changed.size(), 1);
     }
 
+    void cidIndexFindsEveryRowInOrder()
+    {
+        QList<PinEntry> pins;
+        for (int i = 0; i < 3000; ++i)
+            pins.append(pin(QStringLiteral("bafy%1").arg(i % 1000), QStringLiteral("recursive")));
+        pins.append(pin(QString(), QStringLiteral("direct")));
+        CidRowIndex index;
+        index.forEachRow(pins, QStringLiteral("bafy1"), [](int) { QFAIL("empty index"); });
+        index.rebuild(pins);
+        for (int i = 0; i < 1000; ++i) {
+            QList<int> rows;
+            index.forEachRow(pins, QStringLiteral("bafy%1").arg(i), [&rows](int row) { rows << row; });
+            QCOMPARE(rows, (QList<int> { i, i + 1000, i + 2000 }));
+        }
+        int visits = 0;
+        index.forEachRow(pins, QStringLiteral("bafy1000"), [&visits](int) { ++visits; });
+        index.forEachRow(pins, QString(), [&visits](int) { ++visits; });
+        QCOMPARE(visits, 0);
+        index.clear();
+        index.forEachRow(pins, QStringLiteral("bafy1"), [&visits](int) { ++visits; });
+        QCOMPARE(visits, 0);
+    }
+
     void typeRule_data()
     {
         QTest::addColumn<QString>("typeFilter");
@@ -379,6 +402,43 @@ private slots:
         proxy.setSearchMode(PinFilterProxyModel::SearchByCid);
         proxy.setFilterRegularExpression(QRegularExpression(QStringLiteral("^bafy\\d$")));
         QCOMPARE(proxyColumn(proxy, 0), QStringList { QStringLiteral("bafy1") });
+    }
+
+    void searchKeepsSelectedRowsAndFoldsCase()
+    {
+        PinModel model;
+        PinFilterProxyModel proxy;
+        proxy.setSourceModel(&model);
+        proxy.setFilterCaseSensitivity(Qt::CaseInsensitive);
+        QAbstractItemModelTester tester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QList<PinEntry> pins;
+        for (int i = 0; i < 50; ++i)
+            pins.append(pin(QStringLiteral("bafy%1").arg(i), QStringLiteral("recursive"),
+                i == 7 ? QStringLiteral("\u00C4pfel") : QString()));
+        model.setPins(pins);
+        QItemSelectionModel selection(&proxy);
+        const auto selectCid = [&](const QString& cid) {
+            for (int row = 0; row < proxy.rowCount(); ++row) {
+                if (proxy.index(row, 0).data(Qt::UserRole).toString() == cid)
+                    selection.select(
+                        proxy.index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            }
+        };
+        selectCid(QStringLiteral("bafy7"));
+        selectCid(QStringLiteral("bafy30"));
+
+        // Rows that stay visible stay selected; hidden ones leave the selection.
+        proxy.setFilterFixedString(QStringLiteral("BAFY7"));
+        QCOMPARE(proxyColumn(proxy, 0), QStringList { QStringLiteral("bafy7") });
+        QCOMPARE(selection.selectedRows().size(), 1);
+        QCOMPARE(selection.selectedRows().first().data(Qt::UserRole).toString(), QStringLiteral("bafy7"));
+
+        // Case folding beyond ASCII, on names.
+        proxy.setSearchMode(PinFilterProxyModel::SearchByName);
+        proxy.setFilterFixedString(QStringLiteral("\u00E4PF"));
+        QCOMPARE(proxyColumn(proxy, 0), QStringList { QStringLiteral("bafy7") });
+        proxy.setFilterFixedString(QString());
+        QCOMPARE(proxy.rowCount(), 50);
     }
 
     void sortsByValue_data()

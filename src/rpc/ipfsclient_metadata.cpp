@@ -141,6 +141,9 @@ void IpfsClient::pumpDagStatQueue()
         QUrlQuery query;
         query.addQueryItem(u"arg"_s, cid);
         query.addQueryItem(u"progress"_s, u"false"_s);
+        // Without it the node fetches every missing block from the network to size a DAG (a direct
+        // pin's children, typically): gigabytes nobody asked for, and a queue slot held for hours.
+        query.addQueryItem(u"offline"_s, u"true"_s);
         QNetworkReply* reply = postRequest(u"/dag/stat"_s, query);
         registerLoadReply(reply);
         reply->setProperty("cid", cid);

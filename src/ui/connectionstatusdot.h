@@ -8,7 +8,7 @@ class ConnectionStatusDot : public QWidget
     Q_OBJECT
 
 public:
-    enum State { Unknown = 0, Checking = 1, Connected = 2, Disconnected = 3 };
+    enum State : int { Unknown = 0, Checking = 1, Connected = 2, Disconnected = 3 };
 
     explicit ConnectionStatusDot(QWidget* parent = nullptr);
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QSettings>
@@ -25,10 +26,14 @@ MainWindow::MainWindow(QWidget* parent)
     model = new PinModel(this);
     proxy = new PinFilterProxyModel(this);
     autoRefreshTimer = new QTimer(this);
+    autoRefreshTimer->setObjectName(QStringLiteral("autoRefreshTimer"));
     searchDebounceTimer = new QTimer(this);
+    searchDebounceTimer->setObjectName(QStringLiteral("searchDebounceTimer"));
     countUpdateTimer = new QTimer(this);
+    countUpdateTimer->setObjectName(QStringLiteral("countUpdateTimer"));
     settings = new QSettings(QStringLiteral("Vaxel"), QStringLiteral("settings"), this);
     remotePinPollTimer = new QTimer(this);
+    remotePinPollTimer->setObjectName(QStringLiteral("remotePinPollTimer"));
 
     setWindowTitle(QStringLiteral("Vaxel"));
     setMinimumSize(800, 520);
@@ -98,13 +103,25 @@ MainWindow::MainWindow(QWidget* parent)
     loadSettings();
 
     // The first load starts once the window is up, never inside the constructor.
-    QTimer::singleShot(200, this, &MainWindow::onRefreshClicked);
+    auto* firstRefresh = new QTimer(this);
+    firstRefresh->setObjectName(QStringLiteral("firstRefreshTimer"));
+    firstRefresh->setSingleShot(true);
+    connect(firstRefresh, &QTimer::timeout, this, &MainWindow::onRefreshClicked);
+    connect(firstRefresh, &QTimer::timeout, firstRefresh, &QObject::deleteLater);
+    firstRefresh->start(200);
 }
 
 MainWindow::~MainWindow()
 {
     shuttingDown = true;
     saveSettings();
+    // Windows shown as our children go now, while the members their destruction handlers
+    // touch still exist (the base class would delete them after the members are gone).
+    QList<QPointer<QDialog>> dialogs;
+    for (QDialog* dialog : findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
+        dialogs.append(dialog);
+    for (const QPointer<QDialog>& dialog : std::as_const(dialogs))
+        delete dialog.data();
 }
 
 void MainWindow::loadSettings()

@@ -62,6 +62,9 @@ public:
     void setStatusMessage(const QString& message);
     void showNotification(const QString& text, bool warning);
     void setConnectionDotState(ConnectionStatusDot::State state, const QString& detail);
+    // Returns the status to "Ready" after delayMs unless a message that no longer satisfies
+    // stillTransient has replaced it meanwhile.
+    void scheduleStatusReset(int delayMs, std::function<bool(const QString&)> stillTransient);
     QStringList rpcLog() const { return rpcLogLines; }
     QStringList statusLog() const { return statusLogLines; }
     void clearRpcLog() { rpcLogLines.clear(); }
@@ -156,10 +159,6 @@ private:
     void setupStatusBar();
     void loadSettings();
     void saveSettings();
-
-    // Returns the status to "Ready" after delayMs unless a message that no longer satisfies
-    // stillTransient has replaced it meanwhile (mainwindow_status.cpp).
-    void scheduleStatusReset(int delayMs, std::function<bool(const QString&)> stillTransient);
 
     // Refresh cycle (mainwindow_refresh.cpp).
     void triggerRefresh(bool force);

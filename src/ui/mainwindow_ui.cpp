@@ -289,6 +289,7 @@ void MainWindow::setupCentralWidget()
 void MainWindow::setupStatusBar()
 {
     statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setTextFormat(Qt::PlainText);
     statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusLabel->setCursor(Qt::IBeamCursor);

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace {
 
 const QString EmptyPlaceholder = QStringLiteral("\u2014");
@@ -46,6 +48,38 @@ PinModel::PinType pinTypeOf(const QString& type)
     if (type == u"indirect")
         return PinModel::PinType::Indirect;
     return PinModel::PinType::Other;
+}
+
+char16_t asciiLower(char16_t c)
+{
+    return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+// Case-insensitive substring test for an ASCII needle (given lower-cased), without Unicode
+// case folding per character; any non-ASCII character it meets hands over to the general test.
+bool containsAsciiCaseInsensitive(QStringView haystack, QStringView lowerNeedle)
+{
+    const qsizetype needleSize = lowerNeedle.size();
+    const qsizetype lastStart = haystack.size() - needleSize;
+    const char16_t* text = haystack.utf16();
+    const char16_t* needle = lowerNeedle.utf16();
+    for (qsizetype start = 0; start <= lastStart; ++start) {
+        if (text[start] >= 0x80)
+            return haystack.contains(lowerNeedle, Qt::CaseInsensitive);
+        if (asciiLower(text[start]) != needle[0])
+            continue;
+        qsizetype k = 1;
+        for (; k < needleSize; ++k) {
+            const char16_t c = text[start + k];
+            if (c >= 0x80)
+                return haystack.contains(lowerNeedle, Qt::CaseInsensitive);
+            if (asciiLower(c) != needle[k])
+                break;
+        }
+        if (k == needleSize)
+            return true;
+    }
+    return false;
 }
 
 const QLocale& numberLocale()
@@ -89,7 +123,7 @@ QVariant PinModel::data(const QModelIndex& index, int role) const
     static const QBrush namePlaceholderBrush(QColor(0xbd, 0xc3, 0xc7), Qt::SolidPattern);
 
     const PinEntry& pin = pins.at(index.row());
-    const bool recursive = pinTypes.at(index.row()) == PinType::Recursive;
+    const bool recursive = rowKeys.at(index.row()).type == PinType::Recursive;
 
     switch (role) {
     case Qt::DisplayRole:
@@ -208,36 +242,18 @@ void PinModel::setPins(const QList<PinEntry>& newPins)
     beginResetModel();
     pins = newPins;
     const int rowTotal = int(pins.size());
-    rowsByCid.clear();
-    rowsByCid.reserve(rowTotal);
-    nextRowOfSameCid.clear();
-    pinTypes.resize(rowTotal);
+    rowKeys.resize(rowTotal);
     for (int row = 0; row < rowTotal; ++row) {
         const PinEntry& pin = pins.at(row);
-        pinTypes[row] = pinTypeOf(pin.type);
-        if (pin.cid.isEmpty())
-            continue;
-        RowSpan& span = rowsByCid[pin.cid];
-        if (span.first < 0) {
-            span.first = span.last = row;
-            continue;
-        }
-        if (nextRowOfSameCid.isEmpty())
-            nextRowOfSameCid.fill(-1, rowTotal);
-        nextRowOfSameCid[span.last] = row;
-        span.last = row;
+        rowKeys[row] = RowKeys { pin.dagSize, pin.refsCount, pinTypeOf(pin.type) };
     }
+    rowsByCid.rebuild(pins);
     endResetModel();
 }
 
 template <typename Update> void PinModel::updateRowsOfCid(const QString& cid, Update update)
 {
-    const auto it = rowsByCid.constFind(cid);
-    if (it == rowsByCid.constEnd())
-        return;
-    for (int row = it->first; row >= 0 && row < pins.size();
-         row = nextRowOfSameCid.isEmpty() ? -1 : nextRowOfSameCid.at(row))
-        update(row, pins[row]);
+    rowsByCid.forEachRow(pins, cid, [&](int row) { update(row, pins[row]); });
 }
 
 void PinModel::setRefsCount(const QString& cid, int refsCount)
@@ -247,6 +263,7 @@ void PinModel::setRefsCount(const QString& cid, int refsCount)
         if (pin.refsCount == refsCount)
             return;
         pin.refsCount = refsCount;
+        rowKeys[row].refsCount = refsCount;
         const QModelIndex cell = index(row, RefsColumn);
         emit dataChanged(cell, cell, roles);
     });
@@ -259,6 +276,7 @@ void PinModel::setDagSize(const QString& cid, qint64 dagSize)
         if (pin.dagSize == dagSize)
             return;
         pin.dagSize = dagSize;
+        rowKeys[row].dagSize = dagSize;
         const QModelIndex cell = index(row, DagSizeColumn);
         emit dataChanged(cell, cell, roles);
     });
@@ -281,8 +299,7 @@ void PinModel::clear()
     beginResetModel();
     pins.clear();
     rowsByCid.clear();
-    nextRowOfSameCid.clear();
-    pinTypes.clear();
+    rowKeys.clear();
     endResetModel();
 }
 
@@ -296,8 +313,8 @@ const PinEntry* PinModel::pinAt(int row) const
 PinTypeCounts PinModel::countsByType() const
 {
     PinTypeCounts counts;
-    for (const PinType type : pinTypes) {
-        switch (type) {
+    for (const RowKeys& keys : rowKeys) {
+        switch (keys.type) {
         case PinType::Recursive:
             ++counts.recursive;
             break;
@@ -370,10 +387,53 @@ void PinFilterProxyModel::setSearchMode(SearchMode mode)
     if (mode == searchMode)
         return;
     searchMode = mode;
-    invalidateFilter();
+    // One pass over all rows: the inherited incremental refilter removes and inserts rows range
+    // by range and rebuilds its index after each range, which takes minutes when a search
+    // scatters its matches over a million rows.
+    invalidate();
+}
+
+void PinFilterProxyModel::setFilterFixedString(const QString& pattern)
+{
+    QRegularExpression expression = filterRegularExpression();
+    expression.setPattern(QRegularExpression::escape(pattern));
+    if (expression == filterRegularExpression())
+        return;
+    // One layout change: the mapping is dropped and rebuilt under the new expression, then the
+    // base class takes the expression over; its own passes find each row's outcome recorded
+    // and nothing left to change.
+    pendingExpression = expression;
+    pendingOutcomes.fill(-1, sourceModel() ? sourceModel()->rowCount() : 0);
+    emit layoutAboutToBeChanged();
+    {
+        const QSignalBlocker blocker(this);
+        invalidate();
+        QSortFilterProxyModel::setFilterRegularExpression(expression);
+    }
+    pendingExpression.reset();
+    pendingOutcomes = QList<qint8>();
+    emit layoutChanged();
+}
+
+QRegularExpression PinFilterProxyModel::searchExpression() const
+{
+    return pendingExpression ? *pendingExpression : filterRegularExpression();
 }
 
 bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
+{
+    // While a new search is applied, the base class evaluates rows more than once; the rows
+    // do not change meanwhile, so each is evaluated once.
+    const bool recordable = !sourceParent.isValid() && sourceRow >= 0 && sourceRow < pendingOutcomes.size();
+    if (recordable && pendingOutcomes.at(sourceRow) >= 0)
+        return pendingOutcomes.at(sourceRow) != 0;
+    const bool accepted = rowAccepted(sourceRow, sourceParent);
+    if (recordable)
+        pendingOutcomes[sourceRow] = accepted ? 1 : 0;
+    return accepted;
+}
+
+bool PinFilterProxyModel::rowAccepted(int sourceRow, const QModelIndex& sourceParent) const
 {
     const QAbstractItemModel* source = sourceModel();
     if (!source)
@@ -387,11 +447,12 @@ bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sou
             return false;
         if (hideIndirect && pinModel->pinTypeAt(sourceRow) == PinModel::PinType::Indirect)
             return false;
-        if (filterRegularExpression().pattern().isEmpty())
+        const DecodedSearch& search = currentSearch();
+        if (search.empty)
             return true;
         if (searchMode == SearchByCid)
-            return searchMatches(pin->cid);
-        return searchMatches(pin->name.isEmpty() ? EmptyPlaceholder : pin->name);
+            return searchMatches(search, pin->cid);
+        return searchMatches(search, pin->name.isEmpty() ? EmptyPlaceholder : pin->name);
     }
 
     if (hideIndirect) {
@@ -399,41 +460,57 @@ bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sou
         if (source->data(typeIndex, Qt::DisplayRole).toString() == u"indirect")
             return false;
     }
-    if (filterRegularExpression().pattern().isEmpty())
+    const DecodedSearch& search = currentSearch();
+    if (search.empty)
         return true;
     const int column = searchMode == SearchByCid ? PinModel::CidColumn : PinModel::NameColumn;
     const QModelIndex textIndex = source->index(sourceRow, column, sourceParent);
-    return searchMatches(source->data(textIndex, filterRole()).toString());
+    return searchMatches(search, source->data(textIndex, filterRole()).toString());
 }
 
-bool PinFilterProxyModel::searchMatches(const QString& text) const
+const PinFilterProxyModel::DecodedSearch& PinFilterProxyModel::currentSearch() const
 {
-    const QRegularExpression expression = filterRegularExpression();
-    if (expression.pattern() != decodedPattern || expression.patternOptions() != decodedOptions) {
-        decodedPattern = expression.pattern();
-        decodedOptions = expression.patternOptions();
-        // Undo QRegularExpression::escape; the pattern is a literal exactly when escaping the
-        // result gives the pattern back.
-        literalNeedle.clear();
-        for (qsizetype i = 0; i < decodedPattern.size(); ++i) {
-            QChar c = decodedPattern.at(i);
-            if (c == u'\\' && i + 1 < decodedPattern.size()) {
-                c = decodedPattern.at(++i);
-                if (c == u'0')
-                    c = QChar(QChar::Null);
-            }
-            literalNeedle.append(c);
+    const QRegularExpression expression = searchExpression();
+    if (expression == decoded.expression)
+        return decoded;
+
+    decoded = DecodedSearch();
+    decoded.expression = expression;
+    const QString pattern = expression.pattern();
+    decoded.empty = pattern.isEmpty();
+    const QRegularExpression::PatternOptions options = expression.patternOptions();
+    decoded.sensitivity
+        = (options & QRegularExpression::CaseInsensitiveOption) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+
+    // Undo QRegularExpression::escape; the pattern is a literal exactly when escaping the result
+    // gives the pattern back.
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        QChar c = pattern.at(i);
+        if (c == u'\\' && i + 1 < pattern.size()) {
+            c = pattern.at(++i);
+            if (c == u'0')
+                c = QChar(QChar::Null);
         }
-        patternIsLiteral = QRegularExpression::escape(literalNeedle) == decodedPattern
-            && !(decodedOptions & QRegularExpression::ExtendedPatternSyntaxOption);
+        decoded.needle.append(c);
     }
-    if (patternIsLiteral) {
-        const Qt::CaseSensitivity sensitivity = (decodedOptions & QRegularExpression::CaseInsensitiveOption)
-            ? Qt::CaseInsensitive
-            : Qt::CaseSensitive;
-        return text.contains(literalNeedle, sensitivity);
+    decoded.literal = QRegularExpression::escape(decoded.needle) == pattern
+        && !(options & QRegularExpression::ExtendedPatternSyntaxOption);
+    const bool ascii = std::all_of(
+        decoded.needle.cbegin(), decoded.needle.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (decoded.literal && ascii) {
+        for (const QChar c : std::as_const(decoded.needle))
+            decoded.asciiLowerNeedle.append(QChar(asciiLower(c.unicode())));
     }
-    return expression.match(text).hasMatch();
+    return decoded;
+}
+
+bool PinFilterProxyModel::searchMatches(const DecodedSearch& search, const QString& text)
+{
+    if (!search.literal)
+        return search.expression.match(text).hasMatch();
+    if (search.sensitivity == Qt::CaseInsensitive && !search.asciiLowerNeedle.isEmpty())
+        return containsAsciiCaseInsensitive(text, search.asciiLowerNeedle);
+    return text.contains(search.needle, search.sensitivity);
 }
 
 bool PinFilterProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
@@ -448,9 +525,8 @@ bool PinFilterProxyModel::lessThan(const QModelIndex& left, const QModelIndex& r
 // the known/unknown groups is flipped here to keep the unknown ones last.
 bool PinFilterProxyModel::pinLessThan(int leftRow, int rightRow, int column) const
 {
-    const PinEntry* a = pinModel->pinAt(leftRow);
-    const PinEntry* b = pinModel->pinAt(rightRow);
-    if (!a || !b)
+    const int rowTotal = pinModel->pinCount();
+    if (leftRow < 0 || rightRow < 0 || leftRow >= rowTotal || rightRow >= rowTotal)
         return false;
     const bool descending = sortOrder() == Qt::DescendingOrder;
     const auto groupLess
@@ -466,33 +542,35 @@ bool PinFilterProxyModel::pinLessThan(int leftRow, int rightRow, int column) con
 
     switch (column) {
     case PinModel::CidColumn:
-        return textLess(a->cid, b->cid);
+        return textLess(pinModel->pinAt(leftRow)->cid, pinModel->pinAt(rightRow)->cid);
     case PinModel::RefsColumn: {
         // 0: a count, 1: recursive but not counted yet, 2: not a recursive pin.
-        const auto group = [this](int row, const PinEntry* pin) {
-            if (pinModel->pinTypeAt(row) != PinModel::PinType::Recursive)
+        const auto group = [](const PinModel::RowKeys& keys) {
+            if (keys.type != PinModel::PinType::Recursive)
                 return 2;
-            return pin->refsCount >= 0 ? 0 : 1;
+            return keys.refsCount >= 0 ? 0 : 1;
         };
-        const int groupA = group(leftRow, a);
-        const int groupB = group(rightRow, b);
+        const PinModel::RowKeys& keysA = pinModel->rowKeysAt(leftRow);
+        const PinModel::RowKeys& keysB = pinModel->rowKeysAt(rightRow);
+        const int groupA = group(keysA);
+        const int groupB = group(keysB);
         if (groupA != groupB)
             return groupLess(groupA, groupB);
-        return groupA == 0 && a->refsCount < b->refsCount;
+        return groupA == 0 && keysA.refsCount < keysB.refsCount;
     }
     case PinModel::TypeColumn:
-        return textLess(a->type, b->type);
+        return textLess(pinModel->pinAt(leftRow)->type, pinModel->pinAt(rightRow)->type);
     case PinModel::KindColumn:
-        return textLess(a->kind, b->kind);
+        return textLess(pinModel->pinAt(leftRow)->kind, pinModel->pinAt(rightRow)->kind);
     case PinModel::DagSizeColumn: {
-        const bool knownA = a->dagSize >= 0;
-        const bool knownB = b->dagSize >= 0;
-        if (knownA != knownB)
-            return groupLess(!knownA, !knownB);
-        return knownA && a->dagSize < b->dagSize;
+        const qint64 sizeA = pinModel->rowKeysAt(leftRow).dagSize;
+        const qint64 sizeB = pinModel->rowKeysAt(rightRow).dagSize;
+        if ((sizeA >= 0) != (sizeB >= 0))
+            return groupLess(sizeA < 0, sizeB < 0);
+        return sizeA >= 0 && sizeA < sizeB;
     }
     case PinModel::NameColumn:
-        return textLess(a->name, b->name);
+        return textLess(pinModel->pinAt(leftRow)->name, pinModel->pinAt(rightRow)->name);
     default:
         return false;
     }

@@ -124,3 +124,45 @@ QList<QJsonObject> E2eNode::add(const QList<QPair<QString, QByteArray>>& files,
     }
     return objects;
 }
+
+QString E2eNode::toBase32(const QString& cid)
+{
+    if (!cid.startsWith(QLatin1Char('z')))
+        return cid;
+    static const QByteArray base58 = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+    QByteArray bytes; // big-endian
+    for (const QChar c : cid.mid(1)) {
+        int carry = base58.indexOf(char(c.toLatin1()));
+        if (carry < 0)
+            return cid;
+        for (int i = bytes.size() - 1; i >= 0; --i) {
+            carry += 58 * quint8(bytes[i]);
+            bytes[i] = char(carry & 0xff);
+            carry >>= 8;
+        }
+        while (carry > 0) {
+            bytes.prepend(char(carry & 0xff));
+            carry >>= 8;
+        }
+    }
+    for (const QChar c : cid.mid(1)) {
+        if (c != QLatin1Char('1'))
+            break;
+        bytes.prepend('\0');
+    }
+    static const char base32[] = "abcdefghijklmnopqrstuvwxyz234567";
+    QString out = QStringLiteral("b");
+    quint32 buffer = 0;
+    int bits = 0;
+    for (const char byte : std::as_const(bytes)) {
+        buffer = (buffer << 8) | quint8(byte);
+        bits += 8;
+        while (bits >= 5) {
+            out += QLatin1Char(base32[(buffer >> (bits - 5)) & 31]);
+            bits -= 5;
+        }
+    }
+    if (bits > 0)
+        out += QLatin1Char(base32[(buffer << (5 - bits)) & 31]);
+    return out;
+}

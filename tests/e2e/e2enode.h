@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QPair>
 #include <QProcess>
@@ -20,6 +21,7 @@ public:
     QString skipReason() const { return skip; }
     QString failureReason() const { return failure; }
     quint16 port() const { return apiPort; }
+    QString host() const { return QStringLiteral("127.0.0.1"); }
 
     // Talks to the node over its own RPC, blocking the calling test until the answer is in.
     struct Answer {
@@ -32,6 +34,9 @@ public:
     // answer lines as objects, the last one being the root when wrapped.
     QList<QJsonObject> add(const QList<QPair<QString, QByteArray>>& files,
                            const QList<QPair<QString, QString>>& query);
+
+    // This node prints version 1 CIDs in base58btc ("z..."); the program asks for base32 ("b...").
+    static QString toBase32(const QString& cid);
 
 private:
     QProcess process;

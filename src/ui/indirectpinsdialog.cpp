@@ -1,0 +1,159 @@
+#include "indirectpinsdialog.h"
+
+#include "dialogsizing.h"
+#include "gateway.h"
+#include "ipfsclient.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QStringListModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+QString loadingRow()
+{
+    return QStringLiteral("Loading…");
+}
+
+QString shortCid(const QString& cid)
+{
+    return cid.size() <= 50 ? cid : cid.left(47) + QStringLiteral("…");
+}
+
+// Rows that explain the list rather than name a CID; "Loading…" is one too, so it is never
+// copied or opened as if it were a CID.
+bool isMessageRow(const QString& text)
+{
+    return text.startsWith(QLatin1Char('(')) || text.startsWith(QLatin1String("Error:"))
+        || text == loadingRow();
+}
+
+} // namespace
+
+IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* client, QWidget* parent)
+    : QDialog(parent)
+    , rootCid(rootCid)
+    , client(client)
+    , model(new QStringListModel(this))
+{
+    setWindowTitle(QStringLiteral("Indirect pins under %1").arg(shortCid(rootCid)));
+
+    DialogSizing::Options sizing;
+    sizing.settingsKey = QStringLiteral("Dialogs/IndirectPinsDialog");
+    sizing.minimumSize = QSize(500, 400);
+    sizing.preferredSize = QSize(620, 480);
+    sizing.maxScreenWidthFraction = 0.75;
+    sizing.maxScreenHeightFraction = 0.75;
+    DialogSizing::attach(this, sizing);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    auto* heading
+        = new QLabel(QStringLiteral("CIDs referenced under recursive pin: <b>%1</b>").arg(rootCid), this);
+    heading->setTextFormat(Qt::RichText);
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+    countLabel = new QLabel(QStringLiteral("Loading…"), this);
+    countLabel->setObjectName(QStringLiteral("countLabel"));
+    layout->addWidget(countLabel);
+
+    tableView = new QTableView(this);
+    tableView->setModel(model);
+    tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tableView->setAlternatingRowColors(true);
+    tableView->setShowGrid(false);
+    tableView->verticalHeader()->hide();
+    tableView->horizontalHeader()->setStretchLastSection(true);
+    tableView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tableView, &QWidget::customContextMenuRequested, this,
+        &IndirectPinsDialog::onCustomContextMenuRequested);
+    layout->addWidget(tableView, 1);
+
+    connect(client, &IpfsClient::refsReceived, this, &IndirectPinsDialog::onRefsReceived);
+    // Errors carry no CID, so any error of the shared client replaces the list.
+    connect(client, &IpfsClient::errorOccurred, this, [this](const QString& message) {
+        model->setStringList({ QStringLiteral("Error: %1").arg(message) });
+    });
+
+    client->fetchRefs(rootCid);
+    model->setStringList({ loadingRow() });
+}
+
+QString IndirectPinsDialog::cidAtRow(int row) const
+{
+    return model->index(row, 0).data(Qt::DisplayRole).toString();
+}
+
+void IndirectPinsDialog::onRefsReceived(const QString& answeredRoot, const QStringList& cids)
+{
+    if (answeredRoot != rootCid)
+        return;
+    model->setStringList(cids.isEmpty() ? QStringList { QStringLiteral("(no refs)") } : cids);
+    const QString countText = cids.size() == 1 ? QStringLiteral("1 indirect pin")
+                                               : QStringLiteral("%1 indirect pins").arg(cids.size());
+    countLabel->setText(countText);
+    setWindowTitle(QStringLiteral("Indirect pins under %1 (%2)").arg(shortCid(rootCid), countText));
+    DialogSizing::requestRefit(this);
+}
+
+void IndirectPinsDialog::onCustomContextMenuRequested(const QPoint& pos)
+{
+    const QModelIndex index = tableView->indexAt(pos);
+    if (!index.isValid())
+        return;
+    const QString text = cidAtRow(index.row());
+    if (text.isEmpty() || isMessageRow(text))
+        return;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Copy CID"), this, &IndirectPinsDialog::onCopyCid);
+    menu.addAction(QStringLiteral("Open from gateway"), this, &IndirectPinsDialog::onOpenInGateway);
+    menu.addAction(QStringLiteral("Open from local"), this, &IndirectPinsDialog::onOpenFromLocal);
+    menu.exec(tableView->viewport()->mapToGlobal(pos));
+}
+
+QStringList IndirectPinsDialog::selectedCids() const
+{
+    QStringList cids;
+    const QModelIndexList rows = tableView->selectionModel()->selectedRows(0);
+    for (const QModelIndex& index : rows) {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (!text.isEmpty() && !isMessageRow(text))
+            cids.append(text);
+    }
+    return cids;
+}
+
+void IndirectPinsDialog::onCopyCid()
+{
+    const QStringList cids = selectedCids();
+    if (!cids.isEmpty())
+        QGuiApplication::clipboard()->setText(cids.join(QLatin1Char('\n')));
+}
+
+void IndirectPinsDialog::onOpenInGateway()
+{
+    const QModelIndexList rows = tableView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    const QString cid = rows.first().data(Qt::DisplayRole).toString();
+    if (!cid.isEmpty() && !isMessageRow(cid))
+        QDesktopServices::openUrl(publicIpfsUrl(cid));
+}
+
+void IndirectPinsDialog::onOpenFromLocal()
+{
+    const QModelIndexList rows = tableView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    const QString cid = rows.first().data(Qt::DisplayRole).toString();
+    if (!cid.isEmpty() && !isMessageRow(cid))
+        QDesktopServices::openUrl(localGatewayUrl(rpcHostFromBaseUrl(client->baseUrl()), cid));
+}

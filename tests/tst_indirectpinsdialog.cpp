@@ -1,0 +1,227 @@
+#include <QtTest>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QTableView>
+
+#include "appsettings.h"
+#include "fakekubonode.h"
+#include "gateway.h"
+#include "indirectpinsdialog.h"
+#include "ipfsclient.h"
+
+// Catches what the dialogs would open in the browser.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+class TestIndirectPinsDialog : public QObject
+{
+    Q_OBJECT
+
+    FakeKuboNode* node = nullptr;
+    IpfsClient* client = nullptr;
+    UrlRecorder recorder;
+
+    static QByteArray refsLines(const QStringList& cids)
+    {
+        QByteArray body;
+        for (const QString& cid : cids)
+            body += "{\"Ref\":\"" + cid.toUtf8() + "\",\"Err\":\"\"}\n";
+        return body;
+    }
+    IndirectPinsDialog* open(const QString& root)
+    {
+        auto* dialog = new IndirectPinsDialog(root, client);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+        return dialog;
+    }
+    static QString countText(IndirectPinsDialog* d)
+    {
+        return d->findChild<QLabel*>(QStringLiteral("countLabel"))->text();
+    }
+    static QTableView* table(IndirectPinsDialog* d) { return d->findChild<QTableView*>(); }
+    static QStringList rows(IndirectPinsDialog* d)
+    {
+        QStringList result;
+        for (int row = 0; row < table(d)->model()->rowCount(); ++row)
+            result << d->cidAtRow(row);
+        return result;
+    }
+    // The context menu's items for a row, or an empty list when no menu opens.
+    QStringList contextMenuAt(IndirectPinsDialog* d, int row)
+    {
+        QStringList items;
+        QTimer::singleShot(0, this, [&items] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (QAction* action : menu->actions())
+                    items << action->text();
+                menu->close();
+            }
+        });
+        const QPoint pos = table(d)->visualRect(table(d)->model()->index(row, 0)).center();
+        emit table(d)->customContextMenuRequested(pos);
+        return items;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        appSettings().clear();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "open");
+    }
+
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    }
+
+    void init()
+    {
+        recorder.urls.clear();
+        node = new FakeKuboNode(this);
+        QVERIFY(node->start());
+        client = new IpfsClient(this);
+        client->setEndpoint(node->host(), node->port());
+    }
+
+    void cleanup()
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget* w : windows)
+            delete qobject_cast<IndirectPinsDialog*>(w);
+        delete client;
+        delete node;
+    }
+
+    void titleShortensLongCids_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("shortened");
+        QTest::newRow("59 characters") << 59 << true;
+        QTest::newRow("50 characters") << 50 << false;
+    }
+
+    void titleShortensLongCids()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, shortened);
+        node->route(QStringLiteral("/refs"), FakeKuboNode::held());
+        QString root;
+        for (int i = 0; i < length; ++i)
+            root += QLatin1Char(char('a' + i % 26));
+        IndirectPinsDialog* dialog = open(root);
+        const QString shown = shortened ? root.left(47) + QStringLiteral("…") : root;
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Indirect pins under ") + shown);
+        QCOMPARE(rows(dialog), QStringList { QStringLiteral("Loading…") });
+        QCOMPARE(countText(dialog), QStringLiteral("Loading…"));
+    }
+
+    void listsTheRootsRefs()
+    {
+        node->route(QStringLiteral("/refs"), FakeKuboNode::json(refsLines({ QStringLiteral("bafyone") })));
+        IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
+        QTRY_COMPARE(rows(dialog), QStringList { QStringLiteral("bafyone") });
+        QCOMPARE(countText(dialog), QStringLiteral("1 indirect pin"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Indirect pins under bafyroot (1 indirect pin)"));
+        const auto request = node->requests(QStringLiteral("/refs")).first();
+        QCOMPARE(request.queryValue(QStringLiteral("arg")), QStringLiteral("bafyroot"));
+        QCOMPARE(request.queryValue(QStringLiteral("recursive")), QStringLiteral("true"));
+    }
+
+    void duplicatesKeptAndCounted()
+    {
+        node->route(QStringLiteral("/refs"),
+            FakeKuboNode::json(
+                refsLines({ QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b1") })));
+        IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
+        QTRY_COMPARE(countText(dialog), QStringLiteral("3 indirect pins"));
+        QCOMPARE(
+            rows(dialog), (QStringList { QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b1") }));
+    }
+
+    void failureShowsTheErrorThenNoRefs()
+    {
+        node->route(QStringLiteral("/refs"), FakeKuboNode::kuboError(QStringLiteral("merkledag: not found")));
+        IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
+        QStringList seen;
+        connect(table(dialog)->model(), &QAbstractItemModel::modelReset, this,
+            [&] { seen << rows(dialog).join(QLatin1Char('|')); });
+        QTRY_COMPARE(rows(dialog), QStringList { QStringLiteral("(no refs)") });
+        QCOMPARE(seen.size(), 2);
+        QVERIFY(seen.first().startsWith(QStringLiteral("Error: Failed to get refs for bafyroot: ")));
+        QCOMPARE(countText(dialog), QStringLiteral("0 indirect pins"));
+        QCOMPARE(contextMenuAt(dialog, 0), QStringList());
+    }
+
+    void eachWindowListsOnlyItsRootButTakesEveryError()
+    {
+        node->route(QStringLiteral("/refs"), [](const FakeKuboNode::Request& r) {
+            return FakeKuboNode::json(
+                refsLines({ QStringLiteral("child-of-") + r.queryValue(QStringLiteral("arg")) }));
+        });
+        IndirectPinsDialog* first = open(QStringLiteral("r1"));
+        IndirectPinsDialog* second = open(QStringLiteral("r2"));
+        QTRY_COMPARE(rows(first), QStringList { QStringLiteral("child-of-r1") });
+        QTRY_COMPARE(rows(second), QStringList { QStringLiteral("child-of-r2") });
+
+        // Any operation's failure: here the node has no "/id".
+        client->fetchNodeInfo();
+        QTRY_VERIFY(rows(first).first().startsWith(QStringLiteral("Error: Failed to get node info: ")));
+        QCOMPARE(rows(second), rows(first));
+        QCOMPARE(countText(first), QStringLiteral("1 indirect pin"));
+        QCOMPARE(contextMenuAt(first, 0), QStringList());
+    }
+
+    void contextMenuCopiesAndOpens()
+    {
+        node->route(QStringLiteral("/refs"),
+            FakeKuboNode::json(refsLines({ QStringLiteral("bafyA"), QStringLiteral("bafyB") })));
+        IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
+        QTRY_COMPARE(rows(dialog).size(), 2);
+        QCOMPARE(contextMenuAt(dialog, 0),
+            (QStringList { QStringLiteral("Copy CID"), QStringLiteral("Open from gateway"),
+                QStringLiteral("Open from local") }));
+
+        table(dialog)->selectAll();
+        QMetaObject::invokeMethod(dialog, "onCopyCid");
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("bafyA\nbafyB"));
+
+        table(dialog)->clearSelection();
+        table(dialog)->selectRow(1);
+        QMetaObject::invokeMethod(dialog, "onOpenInGateway");
+        QMetaObject::invokeMethod(dialog, "onOpenFromLocal");
+        QCOMPARE(recorder.urls,
+            (QList<QUrl> { QUrl(kPublicGatewayBaseUrl + QLatin1String("/ipfs/bafyB")),
+                QUrl(QStringLiteral("http://127.0.0.1:8080/ipfs/bafyB")) }));
+    }
+
+    void messageRowsAreNeverCopiedOrOpened()
+    {
+        node->route(QStringLiteral("/refs"), FakeKuboNode::held());
+        IndirectPinsDialog* dialog = open(QStringLiteral("bafyroot"));
+        QCOMPARE(contextMenuAt(dialog, 0), QStringList());
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        table(dialog)->selectAll();
+        QMetaObject::invokeMethod(dialog, "onCopyCid");
+        QMetaObject::invokeMethod(dialog, "onOpenInGateway");
+        QMetaObject::invokeMethod(dialog, "onOpenFromLocal");
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        QVERIFY(recorder.urls.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestIndirectPinsDialog)
+#include "tst_indirectpinsdialog.moc"

@@ -2,7 +2,17 @@
 # Installs what building, running and testing Vaxel needs on Debian 12. Safe to run again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev "$@")
+# Usage: install-deps.sh [--node] [extra Debian packages...]
+#   --node  also Node.js with npm (for the end-to-end tests' independent node), unless already present
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev)
+for arg in "$@"; do
+    case "$arg" in
+    --node)
+        # A machine may carry Node.js from elsewhere with its own npm; Debian's npm would conflict.
+        command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm) ;;
+    *) packages+=("$arg") ;;
+    esac
+done
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds Vaxel and runs the whole test suite headless: unit tests, then the end-to-end tests against an
-# independent RPC node. Used as is by CI.
+# independent RPC node, then the unit tests under the sanitizers and the fuzz targets for a bounded
+# time. Used as is by CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh nodejs npm
+bash scripts/install-deps.sh --node
 jobs=$(nproc 2>/dev/null || echo 4)
 [ "$jobs" -gt 8 ] && jobs=8
 
@@ -25,3 +26,20 @@ if [ ! -f tests/e2e/node_modules/.package-lock.json ] || ! cmp -s tests/e2e/pack
     fi
 fi
 ctest --test-dir build -L e2e --output-on-failure -j 4
+
+# Sanitizers, each build in its own folder: the unit suite under ASan+UBSan, and the tests that run our
+# worker threads under TSan. The tests' environment carries the runtime options (CMakeLists.txt).
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAXEL_SANITIZE=address -DVAXEL_BUILD_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan -L unit --output-on-failure -j "$jobs"
+
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAXEL_SANITIZE=thread -DVAXEL_BUILD_BENCH=OFF
+cmake --build build-tsan -j "$jobs" --target vaxel_thread_tests
+ctest --test-dir build-tsan -L threads --output-on-failure
+
+# Fuzzing: libFuzzer needs clang and its runtime. Every target runs for a bounded time; any finding fails.
+bash scripts/install-deps.sh clang libclang-rt-14-dev
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DVAXEL_SANITIZE=address -DVAXEL_BUILD_FUZZ=ON -DVAXEL_BUILD_TESTS=OFF -DVAXEL_BUILD_BENCH=OFF
+cmake --build build-fuzz -j "$jobs" --target vaxel_fuzz_targets
+bash scripts/run-fuzz.sh build-fuzz 25

@@ -118,6 +118,11 @@ private slots:
         QTest::newRow("leading dot is the stem")
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc") }
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc (2)") };
+        QTest::newRow("percent signs are text")
+            << QStringList { QStringLiteral("report%1.txt"), QStringLiteral("report%1.txt"),
+                   QStringLiteral("a%2b"), QStringLiteral("A%2B") }
+            << QStringList { QStringLiteral("report%1.txt"), QStringLiteral("report%1 (2).txt"),
+                   QStringLiteral("a%2b"), QStringLiteral("A%2B (2)") };
     }
 
     void uniqueFilenameComponent()
@@ -169,6 +174,20 @@ private slots:
         // Only the file itself: no temporary files left behind.
         QCOMPARE(QDir(root + QStringLiteral("/a/b")).entryList(QDir::Files | QDir::Hidden),
             QStringList { QStringLiteral("c.txt") });
+    }
+
+    void refusesClimbingOutThroughAFolderNotYetMade()
+    {
+        QTemporaryDir base;
+        QVERIFY(base.isValid());
+        const QString root = QFileInfo(base.path()).canonicalFilePath();
+        for (const QString& path : { QStringLiteral("new/../../x.txt"), QStringLiteral("new/./x.txt") }) {
+            QVERIFY2(checkSaveTarget(root, path)
+                         .startsWith(QStringLiteral("Refusing to write outside the chosen folder")),
+                qPrintable(path));
+            QString message;
+            QVERIFY(!writeContentFile(root, path, "x", &message));
+        }
     }
 
     void refusesEveryLinkBelowTheFolder_data()

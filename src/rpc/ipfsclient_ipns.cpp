@@ -3,6 +3,17 @@
 
 #include <QNetworkReply>
 
+namespace {
+
+// Names and keys are typed by the user: a '%' in them must reach the node as itself, not as
+// the start of an escape ("%41" would arrive as "A").
+QString literalQueryText(QString text)
+{
+    return text.replace(QLatin1Char('%'), QLatin1String("%25"));
+}
+
+} // namespace
+
 void IpfsClient::fetchIpnsKeys()
 {
     QNetworkReply* reply = postRequest(QStringLiteral("/key/list"), QUrlQuery());
@@ -18,8 +29,8 @@ void IpfsClient::publishIpns(const QString& path, const QString& key)
     }
     const QString keyName = ipnsPublishKey(key);
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("arg"), ipfsPath);
-    query.addQueryItem(QStringLiteral("key"), keyName);
+    query.addQueryItem(QStringLiteral("arg"), literalQueryText(ipfsPath));
+    query.addQueryItem(QStringLiteral("key"), literalQueryText(keyName));
     QNetworkReply* reply = postRequest(QStringLiteral("/name/publish"), query);
     reply->setProperty("ipnsPublishKey", keyName);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onIpnsPublishReplyFinished(reply); });
@@ -33,7 +44,7 @@ void IpfsClient::resolveIpns(const QString& name)
         return;
     }
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("arg"), ipnsName);
+    query.addQueryItem(QStringLiteral("arg"), literalQueryText(ipnsName));
     QNetworkReply* reply = postRequest(QStringLiteral("/name/resolve"), query);
     reply->setProperty("ipnsResolveArg", ipnsName);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onIpnsResolveReplyFinished(reply); });

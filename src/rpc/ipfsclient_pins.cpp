@@ -1,6 +1,7 @@
 #include "ipfsclient.h"
 
 #include "pinlistparser.h"
+#include "threadhandover.h"
 
 #include <QCoreApplication>
 #include <QNetworkReply>
@@ -67,10 +68,16 @@ template <typename Work, typename Done> void runOffGuiThread(Work work, Done don
     using Result = decltype(work());
     const auto job = std::make_shared<Work>(std::move(work));
     const auto result = std::make_shared<Result>();
-    QThread* worker = QThread::create([job, result] { *result = (*job)(); });
+    QThread* worker = QThread::create([job, result] {
+        *result = (*job)();
+        markHandOverSent(result.get());
+    });
     // The thread object lives on this thread until after the hand-over, so it, not the owner, is the
     // context of the queued delivery.
-    QObject::connect(worker, &QThread::finished, worker, [result, done]() mutable { done(*result); });
+    QObject::connect(worker, &QThread::finished, worker, [result, done]() mutable {
+        markHandOverReceived(result.get());
+        done(*result);
+    });
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     // A worker still running at quit would outlive the application objects.
     if (QCoreApplication* app = QCoreApplication::instance())

@@ -105,7 +105,8 @@ QString uniqueFilenameComponent(const QString& component, QSet<QString>& taken)
     const QString stem = dot > 0 ? component.left(dot) : component;
     const QString suffix = dot > 0 ? component.mid(dot) : QString();
     for (int n = 2;; ++n) {
-        const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem).arg(n).arg(suffix);
+        // One multi-argument arg(): chained calls would read a "%1" inside the name as a placeholder.
+        const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem, QString::number(n), suffix);
         if (!taken.contains(candidate.toCaseFolded())) {
             taken.insert(candidate.toCaseFolded());
             return candidate;
@@ -130,11 +131,14 @@ QString guessedFileExtension(const QByteArray& data)
 
 QString checkSaveTarget(const QString& base, const QString& relativePath)
 {
-    QString current = base;
     const QStringList parts = relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    // Every part, not only those that exist: "new/../../x" would climb out once "new" is created.
     for (const QString& part : parts) {
         if (part == QLatin1String(".") || part == QLatin1String(".."))
             return QStringLiteral("Refusing to write outside the chosen folder: %1").arg(relativePath);
+    }
+    QString current = base;
+    for (const QString& part : parts) {
         current += QLatin1Char('/') + part;
         const QFileInfo info(current);
         if (info.isSymLink() || info.isJunction())

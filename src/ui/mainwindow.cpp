@@ -115,6 +115,7 @@ MainWindow::~MainWindow()
 {
     shuttingDown = true;
     saveSettings();
+    releaseAuxWindows();
     // Windows shown as our children go now, while the members their destruction handlers
     // touch still exist (the base class would delete them after the members are gone).
     QList<QPointer<QDialog>> dialogs;

@@ -83,6 +83,12 @@ public:
 
     // Asks the product site for the latest version (mainwindow_update.cpp).
     void checkForUpdates();
+    // The site asked, VAXEL_UPDATE_BASE_URL unless set here (tests point it at a local server).
+    void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
+
+    // Period of the remote pin status poll, 2500 ms unless a test shortens it
+    // (mainwindow_remotepin.cpp).
+    void setRemotePinPollInterval(int ms);
 
 signals:
     void rpcLogAppended(const QString& line);
@@ -176,14 +182,26 @@ private:
     // Pin actions (mainwindow_pinactions.cpp).
     QStringList selectedCids() const;
     QString firstSelectedCid() const;
+    int firstSelectedRow() const;
+    bool otherRowSelected(int row) const;
 
-    // Add flow (mainwindow_add.cpp).
+    // IPNS flows (mainwindow_ipns.cpp).
+    void publishAfterKeyChoice(const QString& cid, bool ok, const QString& answer);
+
+    // Add flow (mainwindow_add.cpp) and its remote-pin follow-up (mainwindow_remotepin.cpp).
+    void endAddInProgress();
+    void showAddResult(const QString& resultText, const QStringList& cids);
+    void exportCids(const QStringList& cids);
+    void startRemotePinFlow(const QString& rootCid, const QList<AddEntry>& entries);
+    bool belongsToRemotePinFlow(const QString& cid, const QString& service) const;
     void finalizeRemotePinFlow();
 
     // Auxiliary windows (mainwindow_auxwindows.cpp).
     template <typename T>
     void showAuxDialogImpl(
         QPointer<T>& slot, AuxWindowMode mode, const QString& openedText, const QString& closedText);
+    // On destruction: no window may reach back into a half-destroyed main window.
+    void releaseAuxWindows();
 
     QTableView* tableView = nullptr;
     QLineEdit* searchEdit = nullptr;
@@ -255,6 +273,7 @@ private:
     QString pendingPublishCid;
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
+    QString updateSiteUrl = QStringLiteral(VAXEL_UPDATE_BASE_URL);
     // Rows of the current load whose sizes and kinds are still to be asked for, from
     // metadataBacklogNext on (mainwindow_metadata.cpp).
     QList<PinEntry> metadataBacklog;

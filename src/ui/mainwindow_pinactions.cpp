@@ -1,33 +1,243 @@
 #include "mainwindow.h"
 
-void MainWindow::onSettingsClicked() { }
+#include "gateway.h"
+#include "indirectpinsdialog.h"
+#include "ipfsclient.h"
+#include "pincontentsdialog.h"
+#include "pinmodel.h"
 
-void MainWindow::onCopySelectedCID() { }
+#include <QAction>
+#include <QBitArray>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QTableView>
 
-void MainWindow::onSelectionChanged() { }
+namespace {
 
-void MainWindow::onTableDoubleClicked(const QModelIndex&) { }
+const QString kPinnedMode = QStringLiteral("pinned");
+const QString kRecursiveType = QStringLiteral("recursive");
 
-void MainWindow::onTableContextMenuRequested(const QPoint&) { }
+} // namespace
 
-void MainWindow::onOpenInGateway() { }
-
-void MainWindow::onOpenFromLocal() { }
-
-void MainWindow::onUnpinSelected() { }
-
-void MainWindow::onUnpinAll() { }
-
-void MainWindow::onUnpinned(const QStringList&) { }
-
-void MainWindow::onShowIndirectPins(const QString&) { }
-
+// The selected rows in the order selectedRows() gives them, without its per-row set: a
+// select-all of a million rows is one range and costs one pass.
 QStringList MainWindow::selectedCids() const
 {
-    return {};
+    QStringList cids;
+    if (!tableView || !tableView->selectionModel())
+        return cids;
+    const QItemSelectionModel* selection = tableView->selectionModel();
+    const QItemSelection ranges = selection->selection();
+    const int rowCount = proxy->rowCount();
+    const int lastColumn = proxy->columnCount() - 1;
+    QBitArray seen(rowCount);
+    for (const QItemSelectionRange& range : ranges) {
+        // A range over every column selects its rows whole; any other needs the row test.
+        const bool wholeRows = range.left() == 0 && range.right() == lastColumn;
+        for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
+            if (seen.testBit(row))
+                continue;
+            seen.setBit(row);
+            if (!wholeRows && !selection->isRowSelected(row, range.parent()))
+                continue;
+            const PinEntry* pin = model->pinAt(proxy->mapToSource(proxy->index(row, 0)).row());
+            if (pin && !pin->cid.isEmpty())
+                cids.append(pin->cid);
+        }
+    }
+    return cids;
 }
 
 QString MainWindow::firstSelectedCid() const
 {
-    return {};
+    const int row = firstSelectedRow();
+    if (row < 0)
+        return {};
+    return proxy->data(proxy->index(row, PinModel::CidColumn), Qt::UserRole).toString();
+}
+
+// The row selectedRows() would list first, found without building the list: a select-all of a
+// million rows is one range.
+int MainWindow::firstSelectedRow() const
+{
+    if (!tableView || !tableView->selectionModel())
+        return -1;
+    const QItemSelectionModel* selection = tableView->selectionModel();
+    const QItemSelection ranges = selection->selection();
+    for (const QItemSelectionRange& range : ranges) {
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            if (selection->isRowSelected(row, range.parent()))
+                return row;
+        }
+    }
+    return -1;
+}
+
+// True when a whole row other than `row` is selected; stops at the first one found.
+bool MainWindow::otherRowSelected(int row) const
+{
+    const QItemSelectionModel* selection = tableView->selectionModel();
+    const QItemSelection ranges = selection->selection();
+    for (const QItemSelectionRange& range : ranges) {
+        for (int other = range.top(); other <= range.bottom(); ++other) {
+            if (other != row && selection->isRowSelected(other, range.parent()))
+                return true;
+        }
+    }
+    return false;
+}
+
+void MainWindow::onCopySelectedCID()
+{
+    const QStringList cids = selectedCids();
+    if (cids.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(cids.join(QLatin1Char('\n')));
+    setStatusMessage(QStringLiteral("%1 CID(s) copied to clipboard").arg(cids.size()));
+    scheduleStatusReset(
+        3000, [](const QString& status) { return status.contains(QLatin1String("copied to clipboard")); });
+}
+
+void MainWindow::onOpenInGateway()
+{
+    const QString cid = firstSelectedCid();
+    if (cid.isEmpty())
+        return;
+    QDesktopServices::openUrl(publicIpfsUrl(cid));
+    setStatusMessage(QStringLiteral("Opening %1 in browser\u2026").arg(cid));
+    scheduleStatusReset(
+        3000, [](const QString& status) { return status.startsWith(QLatin1String("Opening ")); });
+}
+
+void MainWindow::onOpenFromLocal()
+{
+    const QString cid = firstSelectedCid();
+    if (cid.isEmpty())
+        return;
+    QDesktopServices::openUrl(localGatewayUrl(client->endpointHost(), cid));
+    setStatusMessage(QStringLiteral("Opening %1 from local gateway\u2026").arg(cid));
+    scheduleStatusReset(
+        3000, [](const QString& status) { return status.startsWith(QLatin1String("Opening ")); });
+}
+
+void MainWindow::onUnpinSelected()
+{
+    if (contentMode != kPinnedMode)
+        return;
+    const QStringList cids = selectedCids();
+    if (!cids.isEmpty())
+        client->unpin(cids, true);
+}
+
+void MainWindow::onUnpinAll()
+{
+    if (contentMode != kPinnedMode)
+        return;
+    // Every row the last load delivered, also those the search text hides.
+    const QStringList cids = model->allCids();
+    if (!cids.isEmpty())
+        client->unpin(cids, true);
+}
+
+void MainWindow::onUnpinned(const QStringList& cids)
+{
+    showNotification(QStringLiteral("Unpinned %1 CID(s). Refreshing list\u2026").arg(cids.size()), false);
+    setStatusMessage(QStringLiteral("Unpinned %1 CID(s)").arg(cids.size()));
+    // The add flow may unpin while the table shows unpinned local content: reload what the
+    // table shows, never pins into the "Not pinned" view.
+    if (contentMode == kPinnedMode)
+        client->fetchPins(typeFilter, QStringLiteral("base32"), true);
+    else
+        client->fetchUnpinned();
+    scheduleStatusReset(
+        4000, [](const QString& status) { return status.startsWith(QLatin1String("Unpinned ")); });
+}
+
+void MainWindow::onSelectionChanged()
+{
+    const bool pinned = contentMode == kPinnedMode;
+    const bool hasSelection
+        = tableView && tableView->selectionModel() && tableView->selectionModel()->hasSelection();
+    if (unpinSelectedAction)
+        unpinSelectedAction->setEnabled(hasSelection && pinned);
+    if (publishToIpnsAction)
+        publishToIpnsAction->setEnabled(hasSelection && pinned);
+    if (unpinAllAction)
+        unpinAllAction->setEnabled(pinned && model->rowCount() > 0);
+}
+
+void MainWindow::onTableContextMenuRequested(const QPoint& pos)
+{
+    const QModelIndex index = tableView->indexAt(pos);
+    if (!index.isValid())
+        return;
+    const int row = index.row();
+    const bool pinned = contentMode == kPinnedMode;
+    QItemSelectionModel* selection = tableView->selectionModel();
+    const QPoint globalPos = tableView->viewport()->mapToGlobal(pos);
+
+    QMenu menu(this);
+    if (pinned && selection->isRowSelected(row, index.parent()) && otherRowSelected(row)) {
+        QAction* unpin = menu.addAction(QStringLiteral("Unpin"));
+        connect(unpin, &QAction::triggered, this, &MainWindow::onUnpinSelected);
+        menu.exec(globalPos);
+        return;
+    }
+
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const QString cid = proxy->data(proxy->index(row, PinModel::CidColumn), Qt::UserRole).toString();
+    const QString type = proxy->data(proxy->index(row, PinModel::TypeColumn)).toString();
+
+    if (type == kRecursiveType && !cid.isEmpty()) {
+        const QString name = proxy->data(proxy->index(row, PinModel::NameColumn)).toString();
+        QAction* indirect = menu.addAction(QStringLiteral("Show indirect pins"));
+        connect(indirect, &QAction::triggered, this, [this, cid] { onShowIndirectPins(cid); });
+        QAction* contents = menu.addAction(QStringLiteral("List files / Export\u2026"));
+        connect(contents, &QAction::triggered, this, [this, cid, name] {
+            auto* dialog = new PinContentsDialog(cid, client, this, name);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->show();
+        });
+        menu.addSeparator();
+    }
+    if (pinned) {
+        QAction* publish = menu.addAction(QStringLiteral("Publish to IPNS..."));
+        connect(publish, &QAction::triggered, this, &MainWindow::onPublishToIpnsClicked);
+        QAction* unpin = menu.addAction(QStringLiteral("Unpin"));
+        connect(unpin, &QAction::triggered, this, &MainWindow::onUnpinSelected);
+        menu.addSeparator();
+    }
+    QAction* copy = menu.addAction(QStringLiteral("Copy CID"));
+    connect(copy, &QAction::triggered, this, &MainWindow::onCopySelectedCID);
+    QAction* openViaIpns = menu.addAction(QStringLiteral("Open via IPNS..."));
+    connect(openViaIpns, &QAction::triggered, this, &MainWindow::onOpenViaIpnsClicked);
+    QAction* gateway = menu.addAction(QStringLiteral("Open from gateway"));
+    connect(gateway, &QAction::triggered, this, &MainWindow::onOpenInGateway);
+    QAction* local = menu.addAction(QStringLiteral("Open from local"));
+    connect(local, &QAction::triggered, this, &MainWindow::onOpenFromLocal);
+    menu.exec(globalPos);
+}
+
+void MainWindow::onTableDoubleClicked(const QModelIndex& index)
+{
+    if (!index.isValid())
+        return;
+    const int row = index.row();
+    const QString type = proxy->data(proxy->index(row, PinModel::TypeColumn)).toString();
+    const QString cid = proxy->data(proxy->index(row, PinModel::CidColumn), Qt::UserRole).toString();
+    if (type == kRecursiveType && !cid.isEmpty())
+        onShowIndirectPins(cid);
+    else
+        onCopySelectedCID();
+}
+
+void MainWindow::onShowIndirectPins(const QString& rootCid)
+{
+    auto* dialog = new IndirectPinsDialog(rootCid, client, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
 }

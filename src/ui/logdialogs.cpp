@@ -1,0 +1,138 @@
+#include "logdialogs.h"
+
+#include "dialogsizing.h"
+#include "mainwindow.h"
+
+#include <QFont>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+namespace {
+
+void attachLogSizing(QDialog* dialog, const QString& settingsKey)
+{
+    DialogSizing::Options options;
+    options.settingsKey = settingsKey;
+    options.minimumSize = QSize(640, 400);
+    options.preferredSize = QSize(1200, 760);
+    options.maxScreenWidthFraction = 0.9;
+    options.maxScreenHeightFraction = 0.7;
+    DialogSizing::attach(dialog, options);
+}
+
+// The read-only view over the Clear button; returns the view.
+// A plain-text view: logs of a busy node run to millions of lines, which a rich-text view
+// would lay out whole just to show the last one.
+QPlainTextEdit* buildLogLayout(QDialog* dialog, const QString& placeholder, QPushButton** clearButton)
+{
+    auto* layout = new QVBoxLayout(dialog);
+    auto* view = new QPlainTextEdit(dialog);
+    view->setReadOnly(true);
+    QFont font(QStringLiteral("Monospace"), 14);
+    font.setStyleHint(QFont::Monospace);
+    view->setFont(font);
+    view->setPlaceholderText(placeholder);
+    layout->addWidget(view);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    *clearButton = new QPushButton(QStringLiteral("Clear"), dialog);
+    buttonRow->addWidget(*clearButton);
+    layout->addLayout(buttonRow);
+    return view;
+}
+
+void showWholeLog(QDialog* dialog, QPlainTextEdit* view, const QStringList& lines)
+{
+    view->setPlainText(lines.join(u'\n'));
+    if (!lines.isEmpty())
+        view->moveCursor(QTextCursor::End);
+    DialogSizing::requestRefit(dialog);
+}
+
+void appendLine(QDialog* dialog, QPlainTextEdit* view, const QString& line)
+{
+    if (line.isEmpty())
+        return;
+    view->appendPlainText(line);
+    view->moveCursor(QTextCursor::End);
+    DialogSizing::requestRefit(dialog);
+}
+
+} // namespace
+
+RpcLogDialog::RpcLogDialog(MainWindow* owner, QWidget* parent)
+    : QDialog(parent)
+    , owner(owner)
+{
+    setWindowTitle(QStringLiteral("Kubo RPC Log"));
+    attachLogSizing(this, QStringLiteral("Dialogs/RpcLogDialog"));
+    view = buildLogLayout(this, QStringLiteral("No RPC commands issued yet."), &clearButton);
+    connect(clearButton, &QPushButton::clicked, this, &RpcLogDialog::onClearClicked);
+}
+
+void RpcLogDialog::refreshLog()
+{
+    if (owner)
+        showWholeLog(this, view, owner->rpcLog());
+}
+
+void RpcLogDialog::showEvent(QShowEvent* event)
+{
+    refreshLog();
+    if (owner)
+        connect(owner, &MainWindow::rpcLogAppended, this, &RpcLogDialog::appendLogLine, Qt::UniqueConnection);
+    QDialog::showEvent(event);
+}
+
+void RpcLogDialog::appendLogLine(const QString& line)
+{
+    appendLine(this, view, line);
+}
+
+void RpcLogDialog::onClearClicked()
+{
+    if (owner)
+        owner->clearRpcLog();
+    view->clear();
+}
+
+StatusLogDialog::StatusLogDialog(MainWindow* owner, QWidget* parent)
+    : QDialog(parent)
+    , owner(owner)
+{
+    setWindowTitle(QStringLiteral("Status Log"));
+    attachLogSizing(this, QStringLiteral("Dialogs/StatusLogDialog"));
+    view = buildLogLayout(this, QStringLiteral("No status messages yet."), &clearButton);
+    connect(clearButton, &QPushButton::clicked, this, &StatusLogDialog::onClearClicked);
+}
+
+void StatusLogDialog::refreshLog()
+{
+    if (owner)
+        showWholeLog(this, view, owner->statusLog());
+}
+
+void StatusLogDialog::showEvent(QShowEvent* event)
+{
+    refreshLog();
+    if (owner)
+        connect(owner, &MainWindow::statusLogAppended, this, &StatusLogDialog::appendLogLine,
+            Qt::UniqueConnection);
+    QDialog::showEvent(event);
+}
+
+void StatusLogDialog::appendLogLine(const QString& line)
+{
+    appendLine(this, view, line);
+}
+
+void StatusLogDialog::onClearClicked()
+{
+    if (owner)
+        owner->clearStatusLog();
+    view->clear();
+}

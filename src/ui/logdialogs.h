@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+class MainWindow;
+class QPushButton;
+class QShowEvent;
+class QPlainTextEdit;
+
+// The two windows on the main window's in-memory logs. Each shows the whole log when shown,
+// follows new lines while it lives, and can clear the log. The owner may die first (a window
+// opened on its own has no parent): then only the view is touched.
+
+class RpcLogDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    RpcLogDialog(MainWindow* owner, QWidget* parent = nullptr);
+
+    void refreshLog();
+
+public slots:
+    void appendLogLine(const QString& line);
+    void onClearClicked();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QPointer<MainWindow> owner;
+    QPlainTextEdit* view = nullptr;
+    QPushButton* clearButton = nullptr;
+};
+
+class StatusLogDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    StatusLogDialog(MainWindow* owner, QWidget* parent = nullptr);
+
+    void refreshLog();
+
+public slots:
+    void appendLogLine(const QString& line);
+    void onClearClicked();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QPointer<MainWindow> owner;
+    QPlainTextEdit* view = nullptr;
+    QPushButton* clearButton = nullptr;
+};

@@ -62,6 +62,36 @@ bool isJsonSpace(char c)
 // document (several times faster on a million lines). Whatever else a line holds (escapes, other
 // characters or value types, repeated or wrapped members) is Unsure and left to the JSON reader, so
 // both give the same answer.
+// Printable ASCII without a backslash: text that means what it says, with nothing to unescape.
+// Eight bytes at a time: a million lines are a hundred megabytes of them.
+bool isPlainText(const char* begin, const char* end)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 highs = 0x8080808080808080ULL;
+    const char* cursor = begin;
+    for (; end - cursor >= 8; cursor += 8) {
+        quint64 word;
+        std::memcpy(&word, cursor, 8);
+        const quint64 control = (word - ones * 0x20) & ~word; // a byte below 0x20
+        const quint64 high = (word + ones) | word; // a byte of 0x7f or more
+        const quint64 backslash = word ^ (ones * '\\');
+        const quint64 hasBackslash = (backslash - ones) & ~backslash;
+        if ((control | high | hasBackslash) & highs)
+            return false;
+    }
+    for (; cursor < end; ++cursor) {
+        const auto c = static_cast<unsigned char>(*cursor);
+        if (c < 0x20 || c > 0x7e || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+template <qsizetype N> bool isKey(QByteArrayView key, const char (&name)[N])
+{
+    return key.size() == N - 1 && std::memcmp(key.data(), name, N - 1) == 0;
+}
+
 struct FlatPinLine {
     QByteArrayView cid;
     QByteArrayView type;
@@ -85,15 +115,11 @@ LineVerdict readFlatPinLine(const char* cursor, const char* end, FlatPinLine* li
         if (!take('"'))
             return false;
         const char* start = cursor;
-        for (; cursor < end && *cursor != '"'; ++cursor) {
-            const auto c = static_cast<unsigned char>(*cursor);
-            if (c < 0x20 || c > 0x7e || c == '\\')
-                return false;
-        }
-        if (cursor == end)
+        const auto* quote = static_cast<const char*>(std::memchr(cursor, '"', size_t(end - cursor)));
+        if (!quote || !isPlainText(start, quote))
             return false;
-        *text = QByteArrayView(start, cursor - start);
-        ++cursor;
+        *text = QByteArrayView(start, quote - start);
+        cursor = quote + 1;
         return true;
     };
 
@@ -116,13 +142,13 @@ LineVerdict readFlatPinLine(const char* cursor, const char* end, FlatPinLine* li
         if (!readString(&value))
             return LineVerdict::Unsure;
         int field = -1;
-        if (key == "Cid")
+        if (isKey(key, "Cid"))
             field = Cid;
-        else if (key == "Type")
+        else if (isKey(key, "Type"))
             field = Type;
-        else if (key == "Name")
+        else if (isKey(key, "Name"))
             field = Name;
-        else if (key == "PinLsObject")
+        else if (isKey(key, "PinLsObject"))
             return LineVerdict::Unsure;
         if (field >= 0) {
             if (seen[field])

@@ -27,6 +27,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(!pin.cid.isEmpty());
     }
 
+    // The sorted reading, used for the halves of "recursive+direct", agrees with reading and
+    // sorting afterwards.
+    const ParsedPinsPayload sorted = parsePinListBodyByCid(body);
+    const QList<PinEntry> expected = sortedUniqueByCid(payload.pins);
+    FUZZ_CHECK(sorted.total == payload.total);
+    FUZZ_CHECK(sorted.pins.size() == expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        FUZZ_CHECK(sorted.pins.at(i).cid == expected.at(i).cid);
+        FUZZ_CHECK(sorted.pins.at(i).type == expected.at(i).type);
+        FUZZ_CHECK(sorted.pins.at(i).name == expected.at(i).name);
+        if (i > 0)
+            FUZZ_CHECK(expected.at(i - 1).cid < expected.at(i).cid);
+    }
+
     // The count of complete non-blank lines, and where the unfinished one starts, must not depend
     // on how the stream was cut.
     int expectedLines = 0;

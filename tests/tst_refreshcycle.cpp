@@ -614,6 +614,32 @@ private slots:
             w.countLabel->text().contains(QStringLiteral("Metadata loaded: 0/40000 CIDs")), 20000);
     }
 
+    void largeTableIsReplacedWhileTheOldOneIsFreed()
+    {
+        // The rows of a large table are released on a thread of their own when the next load
+        // replaces them; the new rows are there at once.
+        PinModel model;
+        QList<PinEntry> rows;
+        for (int i = 0; i < 60000; ++i) {
+            PinEntry entry;
+            entry.cid = QStringLiteral("bafy%1").arg(i);
+            entry.type = QStringLiteral("recursive");
+            entry.dagSize = 10;
+            rows.append(entry);
+        }
+        model.setPins(rows);
+        QCOMPARE(model.knownDagSizeTotal(), 600000);
+        rows = {};
+        PinEntry single;
+        single.cid = QStringLiteral("bafynext");
+        model.setPins({ single });
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.pinAt(0)->cid, QStringLiteral("bafynext"));
+        QCOMPARE(model.knownDagSizeTotal(), 0);
+        model.setPins(rows); // an empty table
+        QCOMPARE(model.rowCount(), 0);
+    }
+
     void applicationInBackgroundStopsRepaints()
     {
         Window w = openLoadedWindow(QStringLiteral("pinned"), false);

@@ -57,6 +57,9 @@ private:
 
     // Tree.
     void populateTreeFromJson(QTreeWidgetItem* parent, const QString& key, const QJsonValue& value);
+    // Whether the branches count as expanded: the first key's state when it has children,
+    // else the stored setting.
+    bool treeShownExpanded() const;
     void updateExpandCollapseButtonText();
     void setTreeExpanded(bool expanded);
     void clearTree();

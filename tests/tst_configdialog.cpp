@@ -347,6 +347,7 @@ void TestConfigDialog::riskyKeyQuestion()
         QStringLiteral("You are changing 'Addresses.API'.\n\nThis may break RPC connectivity or "
                        "networking.\nProceed?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
 
     if (!yes) {
         QTest::qWait(20);
@@ -458,6 +459,7 @@ void TestConfigDialog::replaceQuestion()
     QCOMPARE(question.title, QStringLiteral("Replace full config"));
     QCOMPARE(question.text, QStringLiteral("This will replace the entire Kubo config.\n\nContinue?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
 
     if (!yes) {
         QTest::qWait(20);
@@ -531,6 +533,7 @@ void TestConfigDialog::restoreQuestion()
     QCOMPARE(question.title, QStringLiteral("Restore backup"));
     QCOMPARE(question.text, QStringLiteral("Restore the previously backed-up config snapshot?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
     QVERIFY(f.waitIdle());
     QCOMPARE(f.node.requestCount(QStringLiteral("/config/replace")), yes ? 1 : 0);
     QCOMPARE(f.config == original, yes);

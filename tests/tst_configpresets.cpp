@@ -212,6 +212,7 @@ void TestConfigPresets::saveOverwriteAndDelete()
     QCOMPARE(question.title, QStringLiteral("Overwrite preset"));
     QCOMPARE(question.text, QStringLiteral("A preset named 'redirect' already exists. Overwrite it?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Question);
     QCOMPARE(appSettings().value(presetsKey()).toList(), before);
     QCOMPARE(f.label()->text(), labelBefore);
 
@@ -248,6 +249,8 @@ void TestConfigPresets::saveOverwriteAndDelete()
     f.button("deletePresetButton")->click();
     QCOMPARE(question.title, QStringLiteral("Delete preset"));
     QCOMPARE(question.text, QStringLiteral("Delete preset 'second'?"));
+    QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
     QCOMPARE(appSettings().value(presetsKey()).toList().size(), 4);
     ConfigDialogFixture::answer(QMessageBox::Yes, &question);
     f.button("deletePresetButton")->click();

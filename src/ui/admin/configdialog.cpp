@@ -211,11 +211,13 @@ void ConfigDialog::onError(const QString& message)
     emit statusMessageRequested(QStringLiteral("Config error: %1").arg(message));
 }
 
-bool ConfigDialog::confirm(const QString& title, const QString& text)
+bool ConfigDialog::confirm(const QString& title, const QString& text, AskAs kind)
 {
     const QPointer<ConfigDialog> guard(this);
-    const auto answer
-        = QMessageBox::warning(this, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto answer = kind == AskAs::Question
+        ? QMessageBox::question(this, title, text, buttons, QMessageBox::No)
+        : QMessageBox::warning(this, title, text, buttons, QMessageBox::No);
     return guard && answer == QMessageBox::Yes;
 }
 

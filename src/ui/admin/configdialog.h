@@ -52,8 +52,9 @@ private:
     void setLoading(bool loading);
     void showSuccess(const QString& text);
     void takeBackupIfNeeded();
-    // A Yes/No warning with No the default; false also when the dialog died meanwhile.
-    bool confirm(const QString& title, const QString& text);
+    // A Yes/No warning (or question) with No the default; false also when the dialog died meanwhile.
+    enum class AskAs { Warning, Question };
+    bool confirm(const QString& title, const QString& text, AskAs kind = AskAs::Warning);
 
     // Tree.
     void populateTreeFromJson(QTreeWidgetItem* parent, const QString& key, const QJsonValue& value);

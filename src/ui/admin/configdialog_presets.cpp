@@ -114,7 +114,8 @@ void ConfigDialog::onSavePresetClicked()
     }
     if (clash >= 0) {
         if (!confirm(QStringLiteral("Overwrite preset"),
-                QStringLiteral("A preset named '%1' already exists. Overwrite it?").arg(name)))
+                QStringLiteral("A preset named '%1' already exists. Overwrite it?").arg(name),
+                AskAs::Question))
             return;
         stored[clash] = preset;
     } else {

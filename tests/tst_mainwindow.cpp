@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "appsettings.h"
 #include "connectionstatusdot.h"
@@ -267,6 +269,40 @@ private slots:
         byCid->click();
         QCOMPARE(proxyOf(window)->currentSearchMode(), PinFilterProxyModel::SearchByCid);
         QCOMPARE(search->placeholderText(), QStringLiteral("Filter by CID\u2026"));
+    }
+
+    void toolBarOverflowButtonCanBeSeen()
+    {
+        // A window too narrow for the tool bar puts the rest behind its overflow button, drawn in
+        // the palette's button text colour so that it shows on the dark palette too.
+        MainWindow window;
+        window.setWindowState(Qt::WindowNoState);
+        window.resize(800, 520);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* toolBar = window.findChild<QToolBar*>();
+        auto* overflow = toolBar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+        QVERIFY(overflow);
+        QTRY_VERIFY(overflow->isVisible());
+        const QColor text = overflow->palette().color(QPalette::ButtonText);
+        const QImage image = overflow->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+        int inkPixels = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.alpha() == 255 && pixel.rgb() == text.rgb())
+                    ++inkPixels;
+            }
+        }
+        QVERIFY2(inkPixels >= 4, qPrintable(QString::number(inkPixels)));
+
+        // The tool bar keeps it through relayouts.
+        const qint64 iconKey = overflow->icon().cacheKey();
+        window.resize(2600, 700);
+        QTRY_VERIFY(!overflow->isVisible());
+        window.resize(820, 520);
+        QTRY_VERIFY(overflow->isVisible());
+        QCOMPARE(overflow->icon().cacheKey(), iconKey);
     }
 
     void refreshKeysAreBoundOnceEach()

@@ -427,6 +427,52 @@ private slots:
             QCOMPARE(w.countLabel->text(), totals);
     }
 
+    void countLinesKeepPaceWithTableSize_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("immediate");
+        QTest::newRow("1999 rows") << 1999 << 100 << false;
+        QTest::newRow("2000 rows") << 2000 << 350 << false;
+        QTest::newRow("2501 rows: also at once") << 2501 << 350 << true;
+        QTest::newRow("5000 rows") << 5000 << 600 << true;
+        QTest::newRow("10000 rows") << 10000 << 900 << true;
+    }
+
+    void countLinesKeepPaceWithTableSize()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, interval);
+        QFETCH(bool, immediate);
+        // Direct pins only, so that no refs answer moves anything; sizes and kinds are held.
+        pins = numberedPins(QStringLiteral("bafyd"), rows, QStringLiteral("direct"));
+        node->route(QStringLiteral("/dag/stat"), FakeKuboNode::held());
+        node->route(QStringLiteral("/files/stat"), FakeKuboNode::held());
+        Window w = openLoadedWindow();
+        const QString waiting = QStringLiteral("Metadata loaded: 0/%1 CIDs").arg(rows);
+        QTRY_VERIFY_WITH_TIMEOUT(w.countLabel->text().endsWith(waiting), 10000);
+        QVERIFY(w.countLabel->text().contains(QStringLiteral("displayed CIDs: \u2014")));
+        auto* countTimer = w.window->findChild<QTimer*>(QStringLiteral("countUpdateTimer"));
+        QTRY_VERIFY(!countTimer->isActive());
+        // Queuing the rows brought the line up to date at once too; the next immediate update
+        // comes a second after that at the earliest.
+        QTest::qWait(1000);
+
+        // What the count line reads right after the window has taken the first size answer.
+        QString lineAfterAnswer;
+        connect(
+            w.client, &IpfsClient::dagStatReceived, this, [&] { lineAfterAnswer = w.countLabel->text(); },
+            Qt::SingleShotConnection);
+        QTRY_VERIFY(node->heldCount(QStringLiteral("/dag/stat")) > 0);
+        node->releaseHeld(QStringLiteral("/dag/stat"), FakeKuboNode::json("{\"TotalSize\":2048}"), 1);
+        QTRY_VERIFY(!lineAfterAnswer.isEmpty());
+        QCOMPARE(countTimer->interval(), interval);
+        QVERIFY(countTimer->isActive());
+        // Above 2500 CIDs the line follows at once; below, only when the timer runs out.
+        QCOMPARE(lineAfterAnswer.contains(QStringLiteral("displayed CIDs: 2.0 KB")), immediate);
+        QTRY_VERIFY(w.countLabel->text().contains(QStringLiteral("displayed CIDs: 2.0 KB")));
+    }
+
     void searchWaitsForAPauseInTyping()
     {
         pins = numberedPins(QStringLiteral("bafyab"), 3, QStringLiteral("recursive"))

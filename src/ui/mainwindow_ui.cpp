@@ -16,11 +16,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -39,6 +41,28 @@ void addCopyMenu(QLabel* label, const QString& actionText)
                 [label] { QGuiApplication::clipboard()->setText(label->text()); });
             menu.exec(label->mapToGlobal(pos));
         });
+}
+
+// Two chevrons in the given colour, for the tool bar's overflow button.
+QIcon overflowIcon(const QColor& colour)
+{
+    QIcon icon;
+    for (const int side : { 16, 32 }) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal unit = side / 16.0;
+        painter.setPen(QPen(colour, 1.6 * unit, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        for (const qreal left : { 3.5, 8.5 }) {
+            const QPointF points[] { QPointF(left, 4) * unit, QPointF(left + 4, 8) * unit,
+                QPointF(left, 12) * unit };
+            painter.drawPolyline(points, 3);
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace
@@ -156,6 +180,12 @@ void MainWindow::setupToolBar()
     toolBar->addSeparator();
 
     setupAuxWindowButtons(toolBar);
+
+    // In a narrow window the window buttons move behind the tool bar's overflow button, whose
+    // stock chevron is dark grey: on the dark palette it could not be seen.
+    if (auto* overflow = toolBar->findChild<QToolButton*>(
+            QStringLiteral("qt_toolbar_ext_button"), Qt::FindDirectChildrenOnly))
+        overflow->setIcon(overflowIcon(overflow->palette().color(QPalette::ButtonText)));
 }
 
 void MainWindow::setupAuxWindowButtons(QToolBar* toolBar)

@@ -137,6 +137,9 @@ private slots:
             QVERIFY(window.findChild<QLabel*>(QStringLiteral("statsLine1"))->isHidden());
             QCOMPARE(window.findChild<QLabel*>(QStringLiteral("peerIdLabel"))->text(),
                 QStringLiteral("Not connected"));
+            // Texts that come from the node (errors, agent version) are never read as markup.
+            for (const char* name : { "peerIdLabel", "statusLabel", "notification" })
+                QCOMPARE(window.findChild<QLabel*>(QLatin1String(name))->textFormat(), Qt::PlainText);
             auto* dot = window.findChild<ConnectionStatusDot*>(QStringLiteral("statusIcon"));
             QCOMPARE(dot->currentState(), ConnectionStatusDot::Unknown);
             QVERIFY(dot->toolTip().startsWith(
@@ -222,6 +225,32 @@ private slots:
         QCOMPARE(stored.value(QStringLiteral("http/sendOrigin")).toBool(), true);
         // Blanks only were replaced by the default value, and that is what is written back.
         QCOMPARE(stored.value(QStringLiteral("http/originValue")).toString(), QStringLiteral("Vaxel 1.1.4"));
+    }
+
+    void storedIntervalBelowOneSecond_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -5;
+    }
+
+    void storedIntervalBelowOneSecond()
+    {
+        // A hand-edited interval must not make auto-refresh fire without pause; the stored
+        // value itself is left as it was.
+        QFETCH(int, stored);
+        {
+            QSettings settings = appSettings();
+            settings.setValue(QStringLiteral("autoRefresh"), true);
+            settings.setValue(QStringLiteral("refreshInterval"), stored);
+        }
+        {
+            MainWindow window;
+            QTimer* autoRefresh = window.findChild<QTimer*>(QStringLiteral("autoRefreshTimer"));
+            QVERIFY(autoRefresh->isActive());
+            QCOMPARE(autoRefresh->interval(), 1000);
+        }
+        QCOMPARE(appSettings().value(QStringLiteral("refreshInterval")).toInt(), stored);
     }
 
     void storedTextsThatNoItemCarries()

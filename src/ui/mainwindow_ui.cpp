@@ -261,11 +261,17 @@ void MainWindow::setupCentralWidget()
         { PinModel::CidColumn, PinModel::RefsColumn, PinModel::TypeColumn, PinModel::DagSizeColumn })
         columns->setSectionResizeMode(column, QHeaderView::Interactive);
     columns->setSectionResizeMode(PinModel::NameColumn, QHeaderView::Stretch);
-    columns->resizeSection(PinModel::CidColumn, 420);
-    columns->resizeSection(PinModel::RefsColumn, 52);
-    columns->resizeSection(PinModel::TypeColumn, 88);
-    columns->resizeSection(PinModel::DagSizeColumn, 100);
     tableView->sortByColumn(PinModel::RefsColumn, Qt::AscendingOrder);
+    // These widths are a floor: above 1200 rows the columns are never fitted to their contents,
+    // and a header text cut short ("Total DAG s") or every CID elided would stay so. A column is
+    // at least as wide as its header with the sort arrow, the CID column as a CIDv1 in its font.
+    const auto initialWidth = [columns](int column, int width) {
+        columns->resizeSection(column, qMax(width, columns->sectionSizeHint(column)));
+    };
+    initialWidth(PinModel::CidColumn, minimumCidColumnWidth());
+    initialWidth(PinModel::RefsColumn, 52);
+    initialWidth(PinModel::TypeColumn, 88);
+    initialWidth(PinModel::DagSizeColumn, 100);
     connect(
         tableView, &QTableView::customContextMenuRequested, this, &MainWindow::onTableContextMenuRequested);
     connect(tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

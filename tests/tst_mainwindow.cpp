@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
@@ -466,6 +467,20 @@ private slots:
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
             Qt::NoButton, Qt::NoModifier);
         QVERIFY(!filter->eventFilter(peer, &release));
+
+        // Once the node is known, a left press copies its id; the status bar covers the status
+        // line for a second without changing or logging it.
+        QMetaObject::invokeMethod(&window, "onNodeInfoReceived",
+            Q_ARG(QString, QStringLiteral("12D3KooWPeer")), Q_ARG(QString, QStringLiteral("kubo/0.40")));
+        const QString status = statusText(window);
+        QMouseEvent known = press(Qt::LeftButton);
+        QVERIFY(filter->eventFilter(peer, &known));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12D3KooWPeer"));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Copied to clipboard"));
+        QCOMPARE(statusText(window), status);
+        QCOMPARE(window.statusLog().size(), logged);
+        QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->currentMessage().isEmpty(), 3000);
+
         QMouseEvent elsewhere = press(Qt::LeftButton);
         QVERIFY(!filter->eventFilter(window.findChild<QLabel*>(QStringLiteral("countLabel")), &elsewhere));
     }

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 #include "appsettings.h"
@@ -616,6 +617,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             QFileInfo(target.filePath(QStringLiteral("big"))).size(), qint64(big.size()), 20000);
         QTest::qWait(100); // let the dropped result arrive
+    }
+
+    void nodeTextsAreShownAsText()
+    {
+        // No listing is routed for this root, so its error text names it too.
+        PinContentsDialog* dialog = open(QStringLiteral("<img src=x>"));
+        QTRY_VERIFY(loaded(dialog));
+        QTextDocument heading;
+        heading.setHtml(dialog->findChild<QLabel*>(QStringLiteral("headingLabel"))->text());
+        QCOMPARE(heading.toPlainText(), QStringLiteral("Files under recursive pin: <img src=x>"));
+        auto* statusLine = dialog->findChild<QLabel*>(QStringLiteral("statusLabel"));
+        QVERIFY2(statusLine->text().contains(QStringLiteral("(List failed for <img src=x>: ")),
+            qPrintable(statusLine->text()));
+        QCOMPARE(statusLine->textFormat(), Qt::PlainText);
     }
 
     void twoDialogsKeepToTheirOwnAnswers()

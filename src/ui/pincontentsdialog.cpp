@@ -86,13 +86,18 @@ void PinContentsDialog::buildUi()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
 
-    auto* heading = new QLabel(QStringLiteral("Files under recursive pin: <b>%1</b>").arg(rootCid), this);
+    // The CID comes from the node: shown as text inside the markup, never as markup itself.
+    auto* heading = new QLabel(
+        QStringLiteral("Files under recursive pin: <b>%1</b>").arg(rootCid.toHtmlEscaped()), this);
+    heading->setObjectName(QStringLiteral("headingLabel"));
     heading->setTextFormat(Qt::RichText);
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
     statusLabel = new QLabel(QStringLiteral("Loading…"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    // It shows the node's names and error texts.
+    statusLabel->setTextFormat(Qt::PlainText);
     statusLabel->setWordWrap(true);
     layout->addWidget(statusLabel);
 

@@ -545,6 +545,32 @@ private slots:
         QCOMPARE(node->requestCount(QStringLiteral("/ls")), 2);
     }
 
+    void foldersNamedOverAndOverStopTheWalk()
+    {
+        // Each level names the next folder three times: a few blocks, 3^depth entries.
+        const QStringList levels { QStringLiteral("root"), QStringLiteral("c1"), QStringLiteral("c2"),
+            QStringLiteral("c3"), QStringLiteral("c4"), QStringLiteral("c5") };
+        for (int i = 0; i + 1 < levels.size(); ++i) {
+            const QString next = levels.at(i + 1);
+            lsAnswers.insert(levels.at(i),
+                FakeKuboNode::json(listing(levels.at(i),
+                    { folder(QStringLiteral("a"), next), folder(QStringLiteral("b"), next),
+                        folder(QStringLiteral("c"), next) })));
+        }
+        lsAnswers.insert(QStringLiteral("c5"),
+            FakeKuboNode::json(
+                listing(QStringLiteral("c5"), { file(QStringLiteral("f"), QStringLiteral("cf")) })));
+        auto* dialog = new PinContentsDialog(QStringLiteral("root"), client, nullptr);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setEntryLimit(50);
+        dialog->show();
+        QTRY_VERIFY(loaded(dialog));
+        QCOMPARE(
+            status(dialog), QStringLiteral("0 file(s), 50 folder(s) — incomplete: stopped after 50 entries"));
+        // Only the folders that made it into the tree were listed.
+        QVERIFY(node->requestCount(QStringLiteral("/ls")) <= 51);
+    }
+
     void downloadThatFailsHalfWay()
     {
         lsAnswers.insert(QStringLiteral("root"),

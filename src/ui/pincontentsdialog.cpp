@@ -20,6 +20,9 @@ namespace {
 
 // A node that stays silent this long is not going to answer.
 constexpr int kDefaultListingTimeoutMs = 60000;
+// A pin can name one folder many times over at every level, so a few blocks may unfold into more
+// entries than any window holds; the walk stops here instead.
+constexpr int kDefaultEntryLimit = 500000;
 
 QString shortCid(const QString& cid)
 {
@@ -43,6 +46,7 @@ PinContentsDialog::PinContentsDialog(
     , rootCid(rootCid)
     , displayName(displayName)
     , client(client)
+    , entryLimit(kDefaultEntryLimit)
 {
     setWindowTitle(QStringLiteral("Pin contents: %1").arg(shortCid(rootCid)));
 
@@ -79,6 +83,11 @@ void PinContentsDialog::setListingTimeout(int milliseconds)
     listingTimer->setInterval(milliseconds);
     if (listingTimer->isActive())
         listingTimer->start();
+}
+
+void PinContentsDialog::setEntryLimit(int entries)
+{
+    entryLimit = entries;
 }
 
 void PinContentsDialog::buildUi()
@@ -137,6 +146,8 @@ void PinContentsDialog::startLoading()
     awaitingRootKind = false;
     rootEntries.clear();
     failedListings = 0;
+    entryCount = 0;
+    entryLimitReached = false;
     lastListingError.clear();
 
     rootItem = new QTreeWidgetItem(tree);
@@ -198,6 +209,11 @@ void PinContentsDialog::addLsEntries(
     QList<QTreeWidgetItem*> children;
     children.reserve(entries.size());
     for (const LsEntry& entry : entries) {
+        if (entryCount >= entryLimit) {
+            entryLimitReached = true;
+            break;
+        }
+        ++entryCount;
         const QString baseName = entry.name.trimmed().isEmpty() ? entry.hash.left(12) : entry.name;
         // Names are made safe and, if two sanitise alike, unique, so no save overwrites another.
         const QString component = uniqueFilenameComponent(sanitizeFilenameComponent(baseName), taken);
@@ -357,6 +373,8 @@ void PinContentsDialog::showLoadedSummary()
         text += QStringLiteral(" — incomplete: %1 folder(s) could not be listed (%2)")
                     .arg(failedListings)
                     .arg(lastListingError);
+    if (entryLimitReached)
+        text += QStringLiteral(" — incomplete: stopped after %1 entries").arg(entryLimit);
     statusLabel->setText(text);
 
     rootItem->setExpanded(true);

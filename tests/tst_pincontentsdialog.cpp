@@ -484,7 +484,35 @@ private slots:
         PinContentsDialog* dialog = open(cid);
         dialog->setListingTimeout(300);
         QTRY_VERIFY(loaded(dialog));
-        QCOMPARE(status(dialog), QStringLiteral("1 file(s), 0 folder(s)"));
+        QCOMPARE(status(dialog), QStringLiteral("1 file(s), 0 folder(s) — root type not known yet"));
+    }
+
+    void lateKindStillMakesTheSingleFile()
+    {
+        const QString cid = QStringLiteral("bafychunkedlatekind");
+        lsAnswers.insert(cid,
+            FakeKuboNode::json(listing(cid,
+                { file(QString(), QStringLiteral("chunk1"), 100),
+                    file(QString(), QStringLiteral("chunk2"), 200) })));
+        node->route(QStringLiteral("/files/stat"), FakeKuboNode::held());
+        PinContentsDialog* dialog = open(cid, QStringLiteral("movie.mkv"));
+        dialog->setListingTimeout(300);
+        QTRY_COMPARE(node->heldCount(QStringLiteral("/files/stat")), 1);
+
+        // The window's next refresh drops the lookup unanswered; the stalled walk shows the
+        // links for now and asks again.
+        client->cancelActiveLoading();
+        QTRY_VERIFY(loaded(dialog));
+        QCOMPARE(status(dialog), QStringLiteral("2 file(s), 0 folder(s) — root type not known yet"));
+        QTRY_COMPARE(node->requestCount(QStringLiteral("/files/stat")), 2);
+        QTRY_COMPARE(node->heldCount(QStringLiteral("/files/stat")), 1);
+
+        node->releaseHeld(QStringLiteral("/files/stat"), FakeKuboNode::json(R"({"Type":"file"})"));
+        QTRY_COMPARE(status(dialog), QStringLiteral("1 file(s), 0 folder(s)"));
+        QTreeWidgetItem* root = tree(dialog)->topLevelItem(0);
+        QCOMPARE(root->childCount(), 1);
+        QCOMPARE(root->child(0)->text(0), QStringLiteral("movie.mkv"));
+        QCOMPARE(root->child(0)->text(1), QStringLiteral("300"));
     }
 
     void failedListingDoesNotEndTheWalkEarly()

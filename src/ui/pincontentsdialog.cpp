@@ -148,6 +148,7 @@ void PinContentsDialog::startLoading()
     failedListings = 0;
     entryCount = 0;
     entryLimitReached = false;
+    rootKindOverdue = false;
     lastListingError.clear();
 
     rootItem = new QTreeWidgetItem(tree);
@@ -256,12 +257,24 @@ void PinContentsDialog::onKindReceived(const QString& cid, const QString& kind)
     if (!awaitingRootKind || cid != rootCid)
         return;
     awaitingRootKind = false;
-    if (kind == QLatin1String("File"))
+    if (kind == QLatin1String("File")) {
+        if (rootKindOverdue)
+            removeProvisionalRootLinks();
         addRootAsSingleFileLeaf();
-    else if (!rootEntries.isEmpty() && rootItem)
+    } else if (!rootKindOverdue && !rootEntries.isEmpty() && rootItem) {
         addLsEntries(rootEntries, rootItem, QString());
+    }
     rootEntries.clear();
     maybeFinishLoading();
+}
+
+void PinContentsDialog::removeProvisionalRootLinks()
+{
+    // Only the held-back links of a file's blocks hang below the root at this point: no folders.
+    const QList<QTreeWidgetItem*> links = rootItem->takeChildren();
+    entryCount -= int(links.size());
+    qDeleteAll(links);
+    takenNames.remove(rootItem);
 }
 
 void PinContentsDialog::addRootAsSingleFileLeaf()
@@ -318,7 +331,7 @@ bool PinContentsDialog::isOwnListingError(const QString& message) const
 
 void PinContentsDialog::maybeFinishLoading()
 {
-    if (pendingListings > 0 || awaitingRootKind)
+    if (pendingListings > 0 || (awaitingRootKind && !rootKindOverdue))
         return;
     if (rootItem && rootItem->childCount() == 0 && !rootKindRequested) {
         // An empty listing is what a small single-block file gives.
@@ -335,12 +348,14 @@ void PinContentsDialog::maybeFinishLoading()
 
 void PinContentsDialog::onListingStalled()
 {
-    if (awaitingRootKind) {
-        // Without the kind, show the held-back links as they are rather than nothing.
-        awaitingRootKind = false;
+    if (awaitingRootKind && !rootKindOverdue) {
+        // Show the held-back links as they are rather than nothing; a late kind still decides.
+        rootKindOverdue = true;
         if (!rootEntries.isEmpty() && rootItem)
             addLsEntries(rootEntries, rootItem, QString());
-        rootEntries.clear();
+        // The lookup shares the window's metadata queue, whose next refresh drops it unanswered:
+        // ask again (nothing is sent while it is still queued or in flight).
+        client->fetchKind(rootCid);
     }
     showLoadedSummary();
 }
@@ -366,9 +381,11 @@ void PinContentsDialog::showLoadedSummary()
     }
 
     QString text = QStringLiteral("%1 file(s), %2 folder(s)").arg(files).arg(folders);
-    if (pendingListings > 0 || awaitingRootKind)
+    if (pendingListings > 0 || (awaitingRootKind && !rootKindOverdue))
         text += QStringLiteral(" — incomplete: the node did not answer for %1 folder(s)")
                     .arg(qMax(pendingListings, 1));
+    else if (awaitingRootKind)
+        text += QStringLiteral(" — root type not known yet");
     else if (failedListings > 0)
         text += QStringLiteral(" — incomplete: %1 folder(s) could not be listed (%2)")
                     .arg(failedListings)

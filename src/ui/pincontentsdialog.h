@@ -69,6 +69,7 @@ private:
     void addLsEntries(const QList<LsEntry>& entries, QTreeWidgetItem* parentItem, const QString& parentPath);
     static bool looksLikeChunkedFileLinks(const QList<LsEntry>& entries);
     void addRootAsSingleFileLeaf();
+    void removeProvisionalRootLinks();
     void maybeFinishLoading();
     void showLoadedSummary();
     bool isAncestorCid(QTreeWidgetItem* item, const QString& cid) const;
@@ -109,6 +110,7 @@ private:
     int entryLimit = 0;
     int entryCount = 0;
     bool entryLimitReached = false;
+    bool rootKindOverdue = false; // the held-back root links are shown until the kind arrives
     QString lastListingError;
     QString saveBase; // canonical form of saveDirectory; every write stays below it
     int saveFailures = 0;

@@ -16,7 +16,6 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -77,11 +76,11 @@ QList<QByteArray> addLinesFor(const FakeKuboNode::Request& request)
     return lines;
 }
 
+// A node's status answer: one line per listed pin.
 FakeKuboNode::Response remoteStatus(const QString& cid, const QString& status)
 {
-    const QJsonObject pin { { u"Cid"_s, cid }, { u"Status"_s, status } };
-    const QJsonObject body { { u"Pins"_s, QJsonArray { pin } } };
-    return FakeKuboNode::json(QJsonDocument(body).toJson(QJsonDocument::Compact));
+    const QJsonObject pin { { u"Status"_s, status }, { u"Cid"_s, cid }, { u"Name"_s, QString() } };
+    return FakeKuboNode::json(QJsonDocument(pin).toJson(QJsonDocument::Compact) + '\n');
 }
 
 struct AddChoice {
@@ -264,11 +263,11 @@ class TestAddFlow : public QObject
             count += line.contains(u"/api/v0"_s + command + u'?') ? 1 : 0;
         return count;
     }
-    QStringList argsSent(const QString& command) const
+    QStringList argsSent(const QString& command, const QString& item = u"arg"_s) const
     {
         QStringList args;
         for (const FakeKuboNode::Request& request : node->requests(command))
-            args.append(request.queryValue(u"arg"_s));
+            args.append(request.queryValue(item));
         return args;
     }
 
@@ -615,7 +614,7 @@ private slots:
                                                            : FakeKuboNode::json("{}");
         });
         node->route(u"/pin/remote/ls"_s, [=](const FakeKuboNode::Request& request) {
-            const QString cid = request.queryValue(u"arg"_s);
+            const QString cid = request.queryValue(u"cid"_s);
             const int n = ++(*asked)[cid];
             if (cid == pinned && n == 1)
                 return FakeKuboNode::kuboError(u"service busy"_s);
@@ -623,7 +622,8 @@ private slots:
                 return remoteStatus(cid, n == 2 ? u"queued"_s : u"Pinned"_s);
             if (cid == failed)
                 return remoteStatus(cid, u"failed"_s);
-            return remoteStatus(cid, u"queued"_s);
+            // Without a status filter a node lists pinned pins only: a queued one streams nothing.
+            return FakeKuboNode::json("");
         });
         node->route(u"/cid/format"_s, [](const FakeKuboNode::Request& request) {
             const QJsonObject body { { u"Formatted"_s, u"v0:"_s + request.queryValue(u"arg"_s) } };
@@ -670,8 +670,8 @@ private slots:
 
         // The CID that stays queued is asked at every poll, 120 times, and no more.
         QTRY_COMPARE(sentCount(u"/pin/remote/ls"_s), node->requestCount(u"/pin/remote/ls"_s));
-        QCOMPARE(argsSent(u"/pin/remote/ls"_s).count(stuck), 120);
-        QVERIFY(argsSent(u"/pin/remote/ls"_s).count(pinned) >= 3);
+        QCOMPARE(argsSent(u"/pin/remote/ls"_s, u"cid"_s).count(stuck), 120);
+        QVERIFY(argsSent(u"/pin/remote/ls"_s, u"cid"_s).count(pinned) >= 3);
 
         // Answers to the last poll come after the end: they neither count nor cover the summary.
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -699,7 +699,7 @@ private slots:
 
         node->route(u"/pin/remote/add"_s, FakeKuboNode::json(""));
         node->route(u"/pin/remote/ls"_s, [](const FakeKuboNode::Request& request) {
-            return remoteStatus(request.queryValue(u"arg"_s), u"pinned"_s);
+            return remoteStatus(request.queryValue(u"cid"_s), u"pinned"_s);
         });
         node->route(u"/cid/format"_s, FakeKuboNode::kuboError(u"not a v0 CID"_s));
         node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
@@ -715,7 +715,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             statuses().contains(u"Remote pin complete on 'svc': 1 pinned, 0 failed."_s), 20000);
         QTRY_COMPARE(notification(),
-            unpinLocal ? u"Unpinned 1 CID(s). Refreshing list\u2026"_s : u"Remote pin flow finished: 1 pinned, 0 failed."_s);
+            unpinLocal ? u"Unpinned 1 CID(s). Refreshing list\u2026"_s
+                       : u"Remote pin flow finished: 1 pinned, 0 failed."_s);
         QVERIFY(statuses().contains(u"Remote pin status (svc): 1 pinned, 0 pending, 0 failed."_s));
 
         // Wrapped: the root alone goes to the service.

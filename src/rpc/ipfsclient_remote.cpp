@@ -58,8 +58,9 @@ void IpfsClient::fetchRemotePinStatus(const QString& cid, const QString& service
             QStringLiteral("Remote pin status request failed: CID and service are required."));
         return;
     }
+    // The listing has no positional argument; its CID filter is the "cid" option.
     QUrlQuery query;
-    addArgument(query, QStringLiteral("arg"), trimmedCid);
+    addArgument(query, QStringLiteral("cid"), trimmedCid);
     addArgument(query, QStringLiteral("service"), trimmedService);
 
     QNetworkReply* reply = postRequest(QStringLiteral("/pin/remote/ls"), query);

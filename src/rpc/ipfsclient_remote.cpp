@@ -1,4 +1,5 @@
 #include "ipfsclient.h"
+#include "logmasking.h"
 #include "remoteparsers.h"
 
 #include <QNetworkReply>
@@ -184,6 +185,8 @@ void IpfsClient::onRemoteServiceAddReplyFinished(QNetworkReply* reply)
     else
         detail = remoteReplyErrorText(body);
     if (!detail.isEmpty()) {
+        // The network layer's error string quotes the URL, access token included.
+        detail = maskSecretsInText(detail, reply->request().url());
         emit remoteServiceAddFailed(
             QStringLiteral("Failed to add remote service '%1': %2").arg(name, detail));
         return;

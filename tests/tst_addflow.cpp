@@ -453,11 +453,12 @@ private slots:
 
     void failureRestoresTheControls_data()
     {
-        QTest::addColumn<QString>("answer"); // "refused", "stream error", "unreadable"
+        QTest::addColumn<QString>("answer"); // "refused", "stream error", "dropped", "unreadable"
         QTest::addColumn<QString>("message"); // expected start of the message
 
         QTest::newRow("node refuses") << u"refused"_s << u"Add failed: "_s;
         QTest::newRow("error line in the stream") << u"stream error"_s << u"Add failed: disk full"_s;
+        QTest::newRow("connection dropped during a large upload") << u"dropped"_s << u"Add failed: "_s;
         QTest::newRow("nothing readable, failed inside the call")
             << u"unreadable"_s << u"No readable files or folders found in the selected input."_s;
     }
@@ -471,6 +472,14 @@ private slots:
         choice.paths = QStringList { file(u"a.txt"_s) };
         if (answer == u"refused") {
             node->route(u"/add"_s, FakeKuboNode::kuboError(u"no space"_s));
+        } else if (answer == u"dropped") {
+            const QString big = file(u"big.bin"_s);
+            QFile f(big);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.write(QByteArray(8 * 1024 * 1024, 'b')) == 8 * 1024 * 1024);
+            f.close();
+            choice.paths = QStringList { big };
+            node->setRequestByteLimit(512 * 1024);
         } else if (answer == u"stream error") {
             node->route(u"/add"_s,
                 FakeKuboNode::streamed(
@@ -499,7 +508,10 @@ private slots:
         // The progress dialog does not come back on its own after a failure inside the call.
         QTest::qWait(100);
         verifyIdle();
-        QCOMPARE(node->requestCount(u"/add"_s), answer == u"unreadable" ? 0 : 1);
+        // Logged in every case, before the body is built; a dropped upload never reached the
+        // node whole.
+        QCOMPARE(sentCount(u"/add"_s), 1);
+        QCOMPARE(node->requestCount(u"/add"_s), answer == u"unreadable" || answer == u"dropped" ? 0 : 1);
     }
 
     void vanishedSelectionStartsNothing()

@@ -198,18 +198,24 @@ private slots:
         QTest::addColumn<int>("cidVersion");
         QTest::addColumn<QString>("query");
 
+        // Every combination: a false flag is sent as "false", never left out.
+        for (int combination = 0; combination < 16; ++combination) {
+            const bool wrap = combination & 1;
+            const bool pin = combination & 2;
+            const bool onlyHash = combination & 4;
+            const int cidVersion = (combination & 8) ? 0 : 1;
+            const auto word
+                = [](bool flag) { return flag ? QStringLiteral("true") : QStringLiteral("false"); };
+            QTest::addRow("wrap=%d pin=%d only-hash=%d v%d", wrap, pin, onlyHash, cidVersion)
+                << wrap << pin << onlyHash << cidVersion
+                << QStringLiteral("recursive=true&wrap-with-directory=%1&pin=%2&only-hash=%3&cid-version=%4")
+                       .arg(word(wrap), word(pin), word(onlyHash))
+                       .arg(cidVersion);
+        }
+        // The dialog's defaults, spelled out.
         QTest::newRow("defaults")
             << true << true << false << 1
             << "recursive=true&wrap-with-directory=true&pin=true&only-hash=false&cid-version=1";
-        QTest::newRow("all off, v0")
-            << false << false << false << 0
-            << "recursive=true&wrap-with-directory=false&pin=false&only-hash=false&cid-version=0";
-        QTest::newRow("only hash")
-            << true << false << true << 1
-            << "recursive=true&wrap-with-directory=true&pin=false&only-hash=true&cid-version=1";
-        QTest::newRow("pin without wrap")
-            << false << true << true << 0
-            << "recursive=true&wrap-with-directory=false&pin=true&only-hash=true&cid-version=0";
     }
 
     void queryCarriesEveryOption()

@@ -403,6 +403,48 @@ private slots:
         QCOMPARE(node->requestCount(u"/pin/remote/add"_s), 0);
     }
 
+    void refreshFollowsInPinnedModeOnly_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("pinned") << u"pinned"_s;
+        QTest::newRow("unpinned") << u"unpinned"_s;
+    }
+
+    void refreshFollowsInPinnedModeOnly()
+    {
+        QFETCH(QString, mode);
+        node->route(u"/refs/local"_s, FakeKuboNode::json(""));
+        window.reset();
+        appSettings().setValue(u"contentMode"_s, mode);
+        appSettings().sync();
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const auto loads = [this] { return sentCount(u"/pin/ls"_s) + sentCount(u"/refs/local"_s); };
+        QTRY_VERIFY(loads() > 0); // the first refresh
+        QTRY_VERIFY(window->findChild<QPushButton*>(u"refreshBtn"_s)->isEnabled()); // and its end
+        const int before = loads();
+
+        // The refresh is asked for before the result box opens.
+        int whileBoxOpen = -1;
+        ModalDialogDriver::answerNext([&](QWidget* modal) {
+            auto* dialog = qobject_cast<AddToIpfsDialog*>(modal);
+            QVERIFY(dialog);
+            answerBox(
+                [&](QMessageBox* box) {
+                    whileBoxOpen = loads();
+                    box->button(QMessageBox::Ok)->click();
+                },
+                dialog);
+            AddChoice choice;
+            choice.paths = QStringList { file(u"a.txt"_s) };
+            fillAddDialog(dialog, choice);
+        });
+        addButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(whileBoxOpen >= 0, 20000);
+        QCOMPARE(whileBoxOpen > before, mode == u"pinned");
+    }
+
     void showsProgressAndKeepsASecondAddOut()
     {
         // Entries trickle in; the reply stays open a while after the wrapper's entry.

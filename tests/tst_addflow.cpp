@@ -493,6 +493,25 @@ private slots:
         verifyIdle();
     }
 
+    void emptyFolderUploadsWithoutAFileCount()
+    {
+        // Folder parts only: no file total to count against, so the progress stays a busy bar.
+        QVERIFY(QDir().mkpath(file(u"empty"_s)));
+        AddChoice choice;
+        choice.paths = QStringList { file(u"empty"_s) };
+        SeenBox result;
+        runAdd(choice, &result);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        QCOMPARE(node->requests(u"/add"_s).first().parts.size(), 1);
+        QVERIFY(statuses().contains(u"Adding to IPFS: empty"_s));
+        QVERIFY(statuses().contains(u"Adding to IPFS: (wrapped root)"_s));
+        QCOMPARE(progress()->maximum(), 0);
+        QCOMPARE(progress()->labelText(), u"Uploading\n(wrapped root)"_s);
+        QCOMPARE(result.text, u"Add operation completed successfully.\n\nRoot CID:\n"_s + fakeCid(kRootName));
+        verifyIdle();
+    }
+
     void failureRestoresTheControls_data()
     {
         QTest::addColumn<QString>("answer"); // "refused", "stream error", "dropped", "unreadable"

@@ -447,17 +447,28 @@ private slots:
     {
         const QString tricky = QStringLiteral("a+b \"c\"%41\\d.txt");
         const QString accented = QStringLiteral("caf\u00e9 \u6587.txt");
+        // A line break would end the header and let the name write headers of its own.
+        const QString broken = QStringLiteral("line\r\nX-Injected: yes.txt");
         QVERIFY(writeFile(path(tricky), "t"));
         QVERIFY(writeFile(path(accented), "u"));
+        QVERIFY(writeFile(path(broken), "b"));
         node->route(
             QStringLiteral("/add"), FakeKuboNode::streamed({ addLine(QString(), QStringLiteral("Qw")) }));
 
-        const Outcome outcome = runAdd({ selection(path(tricky)), selection(path(accented)) });
+        const Outcome outcome
+            = runAdd({ selection(path(tricky)), selection(path(accented)), selection(path(broken)) });
         QCOMPARE(outcome.outcomes, 1);
 
         QVERIFY(outcome.completed);
         const QList<Part> parts = node->requests(QStringLiteral("/add")).first().parts;
-        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts.size(), 3);
+        QCOMPARE(parts.at(2).header("Content-Disposition"),
+            QByteArray("form-data; name=\"file\"; filename=\"line%0D%0AX-Injected: yes.txt\""));
+        QCOMPARE(parts.at(2).headers.size(), 3);
+        QCOMPARE(parts.at(2).header("Abspath"),
+            QFileInfo(path(QStringLiteral("line"))).absoluteFilePath().toUtf8()
+                + "%0D%0AX-Injected: yes.txt");
+        QCOMPARE(parts.at(2).body, QByteArray("b"));
         QCOMPARE(parts.at(0).header("Content-Disposition"),
             QByteArray("form-data; name=\"file\"; filename=\"a%2Bb %22c%22%2541%5Cd.txt\""));
         QCOMPARE(parts.at(1).header("Content-Disposition"),

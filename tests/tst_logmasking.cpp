@@ -20,6 +20,7 @@ private slots:
     void masksFailureTexts();
     void serviceAddFailureHidesTheToken_data();
     void serviceAddFailureHidesTheToken();
+    void configSetFailureHidesTheValue();
 };
 
 void TestLogMasking::masks_data()
@@ -171,6 +172,25 @@ void TestLogMasking::serviceAddFailureHidesTheToken()
     QVERIFY2(message.startsWith(u"Failed to add remote service 'pinata': "_s), qPrintable(message));
     QVERIFY2(message.contains(u"***"_s), qPrintable(message));
     QVERIFY2(!message.contains(u"s3cr3t"_s), qPrintable(message));
+}
+
+void TestLogMasking::configSetFailureHidesTheValue()
+{
+    FakeKuboNode node;
+    QVERIFY(node.start());
+    // A blank error body leaves the network layer's error string, which quotes the request URL.
+    node.route(u"/config"_s, FakeKuboNode::text(QByteArray(), 502));
+    IpfsClient client;
+    client.setEndpoint(node.host(), node.port());
+    QSignalSpy failed(&client, &IpfsClient::configKeySetFailed);
+    QSignalSpy errors(&client, &IpfsClient::errorOccurred);
+
+    client.setConfigKey(u"Pinning.RemoteServices.p.API.Key"_s, u"s3cr3tvalue"_s, false, false);
+    QVERIFY(failed.wait());
+    const QString message = failed.first().first().toString();
+    QVERIFY2(message.startsWith(u"Failed to set config key: "_s), qPrintable(message));
+    QVERIFY2(!message.contains(u"s3cr3tvalue"_s), qPrintable(message));
+    QCOMPARE(errors.first().first().toString(), message);
 }
 
 QTEST_GUILESS_MAIN(TestLogMasking)

@@ -1,4 +1,5 @@
 #include "ipfsclient.h"
+#include "logmasking.h"
 
 #include <QBuffer>
 #include <QHttpMultiPart>
@@ -24,8 +25,9 @@ QString readObjectReply(
     QNetworkReply* reply, const QString& failedText, const QString& invalidText, QJsonObject* object)
 {
     const QByteArray body = reply->readAll();
+    // The network layer's error string quotes the URL, and with it a secret value being set.
     if (reply->error() != QNetworkReply::NoError)
-        return failedText.arg(reply->errorString());
+        return failedText.arg(maskSecretsInText(reply->errorString(), reply->request().url()));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())

@@ -233,7 +233,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("peers") << u"peers"_s << u"/swarm/peers"_s << QString()
                                << QByteArray(R"({"Peers":[{"Addr":"/a","Peer":"p"},{"Peer":"q"}]})")
-                               << u"/a|q"_s;
+                               << u"/a/p2p/p|q"_s;
         QTest::newRow("addrs") << u"addrs"_s << u"/swarm/addrs"_s << QString()
                                << QByteArray(R"({"Addrs":{"p2":["/x"],"p1":[]}})") << u"p1=|p2=/x"_s;
         QTest::newRow("listen") << u"listen"_s << u"/swarm/addrs/listen"_s << QString()

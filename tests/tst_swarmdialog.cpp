@@ -269,14 +269,30 @@ private slots:
     void disconnectTakesSelectedRowOverField()
     {
         openLoaded();
-        node->route(u"/swarm/disconnect"_s, FakeKuboNode::json("{}"));
-        child<QLineEdit>("peerEdit")->setText(u"/typed"_s);
+        // As a node does: a disconnect needs the peer's id in the address.
+        node->route(u"/swarm/disconnect"_s, [](const FakeKuboNode::Request& request) {
+            return request.queryValue(u"arg"_s).contains("/p2p/"_L1)
+                ? FakeKuboNode::json("{}")
+                : FakeKuboNode::kuboError(u"invalid p2p multiaddr"_s);
+        });
+        child<QLineEdit>("peerEdit")->setText(u"/ip4/3.3.3.3/tcp/3/p2p/pc"_s);
         table("peersTable")->selectRow(1);
         button("disconnectButton")->click();
         QTRY_COMPARE(statusLabel()->text(), u"Disconnect: Disconnected."_s);
-        QCOMPARE(
-            node->requests(u"/swarm/disconnect"_s).first().queryValue(u"arg"_s), u"/ip4/2.2.2.2/tcp/2"_s);
+        QCOMPARE(node->requests(u"/swarm/disconnect"_s).first().queryValue(u"arg"_s),
+            u"/ip4/2.2.2.2/tcp/2/p2p/pb"_s);
 
+        // A selected row the filter hides is not the target: the field is.
+        QTRY_COMPARE(node->requestCount(u"/swarm/peers"_s), 2); // the reload after the disconnect
+        QTRY_COMPARE(table("peersTable")->rowCount(), 2);
+        table("peersTable")->selectRow(1);
+        child<QLineEdit>("filterEdit")->setText(u"1.1.1.1"_s);
+        button("disconnectButton")->click();
+        QTRY_COMPARE(node->requestCount(u"/swarm/disconnect"_s), 2);
+        QCOMPARE(node->requests(u"/swarm/disconnect"_s).last().queryValue(u"arg"_s),
+            u"/ip4/3.3.3.3/tcp/3/p2p/pc"_s);
+
+        child<QLineEdit>("filterEdit")->clear();
         table("peersTable")->clearSelection();
         child<QLineEdit>("peerEdit")->clear();
         button("disconnectButton")->click();
@@ -410,7 +426,7 @@ private slots:
         filter->setText(u"2.2.2.2"_s);
         button("refreshButton")->click();
         QTRY_VERIFY(button("refreshButton")->isEnabled());
-        QCOMPARE(visibleRows(table("peersTable")), QStringList { u"/ip4/2.2.2.2/tcp/2"_s });
+        QCOMPARE(visibleRows(table("peersTable")), QStringList { u"/ip4/2.2.2.2/tcp/2/p2p/pb"_s });
 
         SwarmDialog::applyTableFilter(nullptr, u"x"_s); // harmless
     }

@@ -23,6 +23,7 @@ struct Question {
     QString title;
     QString text;
     bool noIsDefault = false;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool asked = false;
 };
 
@@ -96,6 +97,7 @@ public:
             seen->title = box->windowTitle();
             seen->text = box->text();
             seen->noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+            seen->icon = box->icon();
             box->button(button)->click();
         });
     }

@@ -16,7 +16,6 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -77,11 +76,11 @@ QList<QByteArray> addLinesFor(const FakeKuboNode::Request& request)
     return lines;
 }
 
+// A node's status answer: one line per listed pin.
 FakeKuboNode::Response remoteStatus(const QString& cid, const QString& status)
 {
-    const QJsonObject pin { { u"Cid"_s, cid }, { u"Status"_s, status } };
-    const QJsonObject body { { u"Pins"_s, QJsonArray { pin } } };
-    return FakeKuboNode::json(QJsonDocument(body).toJson(QJsonDocument::Compact));
+    const QJsonObject pin { { u"Status"_s, status }, { u"Cid"_s, cid }, { u"Name"_s, QString() } };
+    return FakeKuboNode::json(QJsonDocument(pin).toJson(QJsonDocument::Compact) + '\n');
 }
 
 struct AddChoice {
@@ -264,11 +263,11 @@ class TestAddFlow : public QObject
             count += line.contains(u"/api/v0"_s + command + u'?') ? 1 : 0;
         return count;
     }
-    QStringList argsSent(const QString& command) const
+    QStringList argsSent(const QString& command, const QString& item = u"arg"_s) const
     {
         QStringList args;
         for (const FakeKuboNode::Request& request : node->requests(command))
-            args.append(request.queryValue(u"arg"_s));
+            args.append(request.queryValue(item));
         return args;
     }
 
@@ -404,6 +403,48 @@ private slots:
         QCOMPARE(node->requestCount(u"/pin/remote/add"_s), 0);
     }
 
+    void refreshFollowsInPinnedModeOnly_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("pinned") << u"pinned"_s;
+        QTest::newRow("unpinned") << u"unpinned"_s;
+    }
+
+    void refreshFollowsInPinnedModeOnly()
+    {
+        QFETCH(QString, mode);
+        node->route(u"/refs/local"_s, FakeKuboNode::json(""));
+        window.reset();
+        appSettings().setValue(u"contentMode"_s, mode);
+        appSettings().sync();
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const auto loads = [this] { return sentCount(u"/pin/ls"_s) + sentCount(u"/refs/local"_s); };
+        QTRY_VERIFY(loads() > 0); // the first refresh
+        QTRY_VERIFY(window->findChild<QPushButton*>(u"refreshBtn"_s)->isEnabled()); // and its end
+        const int before = loads();
+
+        // The refresh is asked for before the result box opens.
+        int whileBoxOpen = -1;
+        ModalDialogDriver::answerNext([&](QWidget* modal) {
+            auto* dialog = qobject_cast<AddToIpfsDialog*>(modal);
+            QVERIFY(dialog);
+            answerBox(
+                [&](QMessageBox* box) {
+                    whileBoxOpen = loads();
+                    box->button(QMessageBox::Ok)->click();
+                },
+                dialog);
+            AddChoice choice;
+            choice.paths = QStringList { file(u"a.txt"_s) };
+            fillAddDialog(dialog, choice);
+        });
+        addButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(whileBoxOpen >= 0, 20000);
+        QCOMPARE(whileBoxOpen > before, mode == u"pinned");
+    }
+
     void showsProgressAndKeepsASecondAddOut()
     {
         // Entries trickle in; the reply stays open a while after the wrapper's entry.
@@ -452,13 +493,33 @@ private slots:
         verifyIdle();
     }
 
+    void emptyFolderUploadsWithoutAFileCount()
+    {
+        // Folder parts only: no file total to count against, so the progress stays a busy bar.
+        QVERIFY(QDir().mkpath(file(u"empty"_s)));
+        AddChoice choice;
+        choice.paths = QStringList { file(u"empty"_s) };
+        SeenBox result;
+        runAdd(choice, &result);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        QCOMPARE(node->requests(u"/add"_s).first().parts.size(), 1);
+        QVERIFY(statuses().contains(u"Adding to IPFS: empty"_s));
+        QVERIFY(statuses().contains(u"Adding to IPFS: (wrapped root)"_s));
+        QCOMPARE(progress()->maximum(), 0);
+        QCOMPARE(progress()->labelText(), u"Uploading\n(wrapped root)"_s);
+        QCOMPARE(result.text, u"Add operation completed successfully.\n\nRoot CID:\n"_s + fakeCid(kRootName));
+        verifyIdle();
+    }
+
     void failureRestoresTheControls_data()
     {
-        QTest::addColumn<QString>("answer"); // "refused", "stream error", "unreadable"
+        QTest::addColumn<QString>("answer"); // "refused", "stream error", "dropped", "unreadable"
         QTest::addColumn<QString>("message"); // expected start of the message
 
         QTest::newRow("node refuses") << u"refused"_s << u"Add failed: "_s;
         QTest::newRow("error line in the stream") << u"stream error"_s << u"Add failed: disk full"_s;
+        QTest::newRow("connection dropped during a large upload") << u"dropped"_s << u"Add failed: "_s;
         QTest::newRow("nothing readable, failed inside the call")
             << u"unreadable"_s << u"No readable files or folders found in the selected input."_s;
     }
@@ -472,6 +533,14 @@ private slots:
         choice.paths = QStringList { file(u"a.txt"_s) };
         if (answer == u"refused") {
             node->route(u"/add"_s, FakeKuboNode::kuboError(u"no space"_s));
+        } else if (answer == u"dropped") {
+            const QString big = file(u"big.bin"_s);
+            QFile f(big);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.write(QByteArray(8 * 1024 * 1024, 'b')) == 8 * 1024 * 1024);
+            f.close();
+            choice.paths = QStringList { big };
+            node->setRequestByteLimit(512 * 1024);
         } else if (answer == u"stream error") {
             node->route(u"/add"_s,
                 FakeKuboNode::streamed(
@@ -500,7 +569,10 @@ private slots:
         // The progress dialog does not come back on its own after a failure inside the call.
         QTest::qWait(100);
         verifyIdle();
-        QCOMPARE(node->requestCount(u"/add"_s), answer == u"unreadable" ? 0 : 1);
+        // Logged in every case, before the body is built; a dropped upload never reached the
+        // node whole.
+        QCOMPARE(sentCount(u"/add"_s), 1);
+        QCOMPARE(node->requestCount(u"/add"_s), answer == u"unreadable" || answer == u"dropped" ? 0 : 1);
     }
 
     void vanishedSelectionStartsNothing()
@@ -615,7 +687,7 @@ private slots:
                                                            : FakeKuboNode::json("{}");
         });
         node->route(u"/pin/remote/ls"_s, [=](const FakeKuboNode::Request& request) {
-            const QString cid = request.queryValue(u"arg"_s);
+            const QString cid = request.queryValue(u"cid"_s);
             const int n = ++(*asked)[cid];
             if (cid == pinned && n == 1)
                 return FakeKuboNode::kuboError(u"service busy"_s);
@@ -623,7 +695,8 @@ private slots:
                 return remoteStatus(cid, n == 2 ? u"queued"_s : u"Pinned"_s);
             if (cid == failed)
                 return remoteStatus(cid, u"failed"_s);
-            return remoteStatus(cid, u"queued"_s);
+            // Without a status filter a node lists pinned pins only: a queued one streams nothing.
+            return FakeKuboNode::json("");
         });
         node->route(u"/cid/format"_s, [](const FakeKuboNode::Request& request) {
             const QJsonObject body { { u"Formatted"_s, u"v0:"_s + request.queryValue(u"arg"_s) } };
@@ -670,8 +743,8 @@ private slots:
 
         // The CID that stays queued is asked at every poll, 120 times, and no more.
         QTRY_COMPARE(sentCount(u"/pin/remote/ls"_s), node->requestCount(u"/pin/remote/ls"_s));
-        QCOMPARE(argsSent(u"/pin/remote/ls"_s).count(stuck), 120);
-        QVERIFY(argsSent(u"/pin/remote/ls"_s).count(pinned) >= 3);
+        QCOMPARE(argsSent(u"/pin/remote/ls"_s, u"cid"_s).count(stuck), 120);
+        QVERIFY(argsSent(u"/pin/remote/ls"_s, u"cid"_s).count(pinned) >= 3);
 
         // Answers to the last poll come after the end: they neither count nor cover the summary.
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -699,7 +772,7 @@ private slots:
 
         node->route(u"/pin/remote/add"_s, FakeKuboNode::json(""));
         node->route(u"/pin/remote/ls"_s, [](const FakeKuboNode::Request& request) {
-            return remoteStatus(request.queryValue(u"arg"_s), u"pinned"_s);
+            return remoteStatus(request.queryValue(u"cid"_s), u"pinned"_s);
         });
         node->route(u"/cid/format"_s, FakeKuboNode::kuboError(u"not a v0 CID"_s));
         node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
@@ -715,7 +788,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             statuses().contains(u"Remote pin complete on 'svc': 1 pinned, 0 failed."_s), 20000);
         QTRY_COMPARE(notification(),
-            unpinLocal ? u"Unpinned 1 CID(s). Refreshing list\u2026"_s : u"Remote pin flow finished: 1 pinned, 0 failed."_s);
+            unpinLocal ? u"Unpinned 1 CID(s). Refreshing list\u2026"_s
+                       : u"Remote pin flow finished: 1 pinned, 0 failed."_s);
         QVERIFY(statuses().contains(u"Remote pin status (svc): 1 pinned, 0 pending, 0 failed."_s));
 
         // Wrapped: the root alone goes to the service.

@@ -198,18 +198,24 @@ private slots:
         QTest::addColumn<int>("cidVersion");
         QTest::addColumn<QString>("query");
 
+        // Every combination: a false flag is sent as "false", never left out.
+        for (int combination = 0; combination < 16; ++combination) {
+            const bool wrap = combination & 1;
+            const bool pin = combination & 2;
+            const bool onlyHash = combination & 4;
+            const int cidVersion = (combination & 8) ? 0 : 1;
+            const auto word
+                = [](bool flag) { return flag ? QStringLiteral("true") : QStringLiteral("false"); };
+            QTest::addRow("wrap=%d pin=%d only-hash=%d v%d", wrap, pin, onlyHash, cidVersion)
+                << wrap << pin << onlyHash << cidVersion
+                << QStringLiteral("recursive=true&wrap-with-directory=%1&pin=%2&only-hash=%3&cid-version=%4")
+                       .arg(word(wrap), word(pin), word(onlyHash))
+                       .arg(cidVersion);
+        }
+        // The dialog's defaults, spelled out.
         QTest::newRow("defaults")
             << true << true << false << 1
             << "recursive=true&wrap-with-directory=true&pin=true&only-hash=false&cid-version=1";
-        QTest::newRow("all off, v0")
-            << false << false << false << 0
-            << "recursive=true&wrap-with-directory=false&pin=false&only-hash=false&cid-version=0";
-        QTest::newRow("only hash")
-            << true << false << true << 1
-            << "recursive=true&wrap-with-directory=true&pin=false&only-hash=true&cid-version=1";
-        QTest::newRow("pin without wrap")
-            << false << true << true << 0
-            << "recursive=true&wrap-with-directory=false&pin=true&only-hash=true&cid-version=0";
     }
 
     void queryCarriesEveryOption()
@@ -441,17 +447,28 @@ private slots:
     {
         const QString tricky = QStringLiteral("a+b \"c\"%41\\d.txt");
         const QString accented = QStringLiteral("caf\u00e9 \u6587.txt");
+        // A line break would end the header and let the name write headers of its own.
+        const QString broken = QStringLiteral("line\r\nX-Injected: yes.txt");
         QVERIFY(writeFile(path(tricky), "t"));
         QVERIFY(writeFile(path(accented), "u"));
+        QVERIFY(writeFile(path(broken), "b"));
         node->route(
             QStringLiteral("/add"), FakeKuboNode::streamed({ addLine(QString(), QStringLiteral("Qw")) }));
 
-        const Outcome outcome = runAdd({ selection(path(tricky)), selection(path(accented)) });
+        const Outcome outcome
+            = runAdd({ selection(path(tricky)), selection(path(accented)), selection(path(broken)) });
         QCOMPARE(outcome.outcomes, 1);
 
         QVERIFY(outcome.completed);
         const QList<Part> parts = node->requests(QStringLiteral("/add")).first().parts;
-        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts.size(), 3);
+        QCOMPARE(parts.at(2).header("Content-Disposition"),
+            QByteArray("form-data; name=\"file\"; filename=\"line%0D%0AX-Injected: yes.txt\""));
+        QCOMPARE(parts.at(2).headers.size(), 3);
+        QCOMPARE(parts.at(2).header("Abspath"),
+            QFileInfo(path(QStringLiteral("line"))).absoluteFilePath().toUtf8()
+                + "%0D%0AX-Injected: yes.txt");
+        QCOMPARE(parts.at(2).body, QByteArray("b"));
         QCOMPARE(parts.at(0).header("Content-Disposition"),
             QByteArray("form-data; name=\"file\"; filename=\"a%2Bb %22c%22%2541%5Cd.txt\""));
         QCOMPARE(parts.at(1).header("Content-Disposition"),

@@ -42,6 +42,8 @@ private slots:
 
     void loadsOnShowAndFillsTree();
     void treeFollowsExpandedSetting();
+    void expandCollapseWithLeafFirst_data();
+    void expandCollapseWithLeafFirst();
     void getKeyFillsEdits();
     void setKeyByMode_data();
     void setKeyByMode();
@@ -121,6 +123,36 @@ void TestConfigDialog::treeFollowsExpandedSetting()
     QVERIFY(!f.tree()->topLevelItem(1)->isExpanded());
     QCOMPARE(f.statuses.last(), QStringLiteral("Collapsed config tree"));
     QCOMPARE(appSettings().value(QStringLiteral("ConfigDialog/treeExpanded")).toBool(), false);
+}
+
+void TestConfigDialog::expandCollapseWithLeafFirst_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::newRow("scalar first") << QByteArray(R"({"A": 1, "B": {"C": {"D": 2}}})");
+    QTest::newRow("empty object first") << QByteArray(R"({"A": {}, "B": {"C": {"D": 2}}})");
+    QTest::newRow("no branches") << QByteArray(R"({"A": 1, "B": []})");
+}
+
+// The button does what its text says, also when the first key has no children.
+void TestConfigDialog::expandCollapseWithLeafFirst()
+{
+    QFETCH(QByteArray, config);
+    ConfigDialogFixture f;
+    f.config = QJsonDocument::fromJson(config).object();
+    QVERIFY(f.showAndLoad());
+    QPushButton* button = f.button("expandCollapseBtn");
+    QTreeWidgetItem* branch = f.tree()->topLevelItem(1)->child(0);
+
+    for (const bool expanded : { false, true, false }) {
+        QCOMPARE(button->text(), expanded ? QStringLiteral("Expand All") : QStringLiteral("Collapse All"));
+        button->click();
+        QCOMPARE(button->text(), expanded ? QStringLiteral("Collapse All") : QStringLiteral("Expand All"));
+        QCOMPARE(f.statuses.last(),
+            expanded ? QStringLiteral("Expanded config tree") : QStringLiteral("Collapsed config tree"));
+        QCOMPARE(appSettings().value(QStringLiteral("ConfigDialog/treeExpanded")).toBool(), expanded);
+        if (branch)
+            QCOMPARE(branch->isExpanded(), expanded);
+    }
 }
 
 void TestConfigDialog::getKeyFillsEdits()
@@ -315,6 +347,7 @@ void TestConfigDialog::riskyKeyQuestion()
         QStringLiteral("You are changing 'Addresses.API'.\n\nThis may break RPC connectivity or "
                        "networking.\nProceed?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
 
     if (!yes) {
         QTest::qWait(20);
@@ -426,6 +459,7 @@ void TestConfigDialog::replaceQuestion()
     QCOMPARE(question.title, QStringLiteral("Replace full config"));
     QCOMPARE(question.text, QStringLiteral("This will replace the entire Kubo config.\n\nContinue?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
 
     if (!yes) {
         QTest::qWait(20);
@@ -499,6 +533,7 @@ void TestConfigDialog::restoreQuestion()
     QCOMPARE(question.title, QStringLiteral("Restore backup"));
     QCOMPARE(question.text, QStringLiteral("Restore the previously backed-up config snapshot?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
     QVERIFY(f.waitIdle());
     QCOMPARE(f.node.requestCount(QStringLiteral("/config/replace")), yes ? 1 : 0);
     QCOMPARE(f.config == original, yes);

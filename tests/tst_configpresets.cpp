@@ -99,6 +99,7 @@ private slots:
     void applyPreset();
     void saveOverwriteAndDelete();
     void saveRefusals();
+    void storedNameWithBlanksIsTheListedPreset();
     void exportImportRoundTrip();
     void importSkipsInvalidElements();
     void badImportFiles_data();
@@ -211,6 +212,7 @@ void TestConfigPresets::saveOverwriteAndDelete()
     QCOMPARE(question.title, QStringLiteral("Overwrite preset"));
     QCOMPARE(question.text, QStringLiteral("A preset named 'redirect' already exists. Overwrite it?"));
     QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Question);
     QCOMPARE(appSettings().value(presetsKey()).toList(), before);
     QCOMPARE(f.label()->text(), labelBefore);
 
@@ -247,6 +249,8 @@ void TestConfigPresets::saveOverwriteAndDelete()
     f.button("deletePresetButton")->click();
     QCOMPARE(question.title, QStringLiteral("Delete preset"));
     QCOMPARE(question.text, QStringLiteral("Delete preset 'second'?"));
+    QVERIFY(question.noIsDefault);
+    QCOMPARE(question.icon, QMessageBox::Warning);
     QCOMPARE(appSettings().value(presetsKey()).toList().size(), 4);
     ConfigDialogFixture::answer(QMessageBox::Yes, &question);
     f.button("deletePresetButton")->click();
@@ -272,6 +276,49 @@ void TestConfigPresets::saveRefusals()
     f.button("savePresetButton")->click();
     QCOMPARE(f.label()->text(), QStringLiteral("Preset name is required."));
     QVERIFY(!appSettings().contains(presetsKey()));
+}
+
+// A stored name with blanks around it is listed trimmed; overwriting and deleting reach it.
+void TestConfigPresets::storedNameWithBlanksIsTheListedPreset()
+{
+    appSettings().setValue(presetsKey(),
+        QVariantList { stored(QStringLiteral(" spaced "), QStringLiteral("Gateway.X"), QStringLiteral("old"),
+                           QStringLiteral("String")),
+            stored(QStringLiteral("other"), QStringLiteral("Gateway.Y"), QStringLiteral("v"),
+                QStringLiteral("String")) });
+    ConfigDialogFixture f;
+    QComboBox* combo = f.child<QComboBox>("presetCombo");
+
+    f.setKey(QStringLiteral("Gateway.X"), QStringLiteral("new"), QStringLiteral("String"));
+    Question question;
+    ModalDialogDriver::answerNext([&question](QWidget* widget) {
+        ConfigDialogFixture::answer(QMessageBox::Yes, &question);
+        auto* dialog = qobject_cast<QInputDialog*>(widget);
+        dialog->setTextValue(QStringLiteral("spaced"));
+        dialog->accept();
+    });
+    f.button("savePresetButton")->click();
+    QCOMPARE(question.title, QStringLiteral("Overwrite preset"));
+    QVariantList after = appSettings().value(presetsKey()).toList();
+    QCOMPARE(after.size(), 2);
+    QCOMPARE(after.at(0).toMap(),
+        stored(QStringLiteral("spaced"), QStringLiteral("Gateway.X"), QStringLiteral("new"),
+            QStringLiteral("String")));
+    QCOMPARE(comboTexts(combo).count(QStringLiteral("Custom: spaced")), 1);
+    QCOMPARE(combo->currentData().toMap().value(QStringLiteral("value")).toString(), QStringLiteral("new"));
+
+    appSettings().setValue(presetsKey(),
+        QVariantList { stored(QStringLiteral("\tspaced "), QStringLiteral("Gateway.X"), QStringLiteral("v"),
+                           QStringLiteral("String")),
+            after.at(1) });
+    ConfigDialogFixture g;
+    combo = g.child<QComboBox>("presetCombo");
+    combo->setCurrentText(QStringLiteral("Custom: spaced"));
+    ConfigDialogFixture::answer(QMessageBox::Yes, &question);
+    g.button("deletePresetButton")->click();
+    QCOMPARE(g.label()->text(), QStringLiteral("Deleted preset 'spaced'."));
+    QCOMPARE(appSettings().value(presetsKey()).toList(), QVariantList { after.at(1) });
+    QVERIFY(!comboTexts(combo).contains(QStringLiteral("Custom: spaced")));
 }
 
 void TestConfigPresets::exportImportRoundTrip()

@@ -44,7 +44,11 @@ private slots:
         QTest::newRow("device name with extension")
             << QStringLiteral("nul.txt") << QStringLiteral("_nul.txt");
         QTest::newRow("numbered device") << QStringLiteral("com1.log") << QStringLiteral("_com1.log");
-        QTest::newRow("not a device") << QStringLiteral("COM0") << QStringLiteral("COM0");
+        QTest::newRow("device zero") << QStringLiteral("COM0") << QStringLiteral("_COM0");
+        QTest::newRow("superscript device")
+            << QString::fromUtf16(u"lpt\u00b2.txt") << QString::fromUtf16(u"_lpt\u00b2.txt");
+        QTest::newRow("console input") << QStringLiteral("conin$") << QStringLiteral("_conin$");
+        QTest::newRow("not a device") << QStringLiteral("COM10") << QStringLiteral("COM10");
         QTest::newRow("longer word") << QStringLiteral("console") << QStringLiteral("console");
         QTest::newRow("inner blanks kept")
             << QStringLiteral("  my file.txt ") << QStringLiteral("my file.txt");
@@ -118,6 +122,9 @@ private slots:
         QTest::newRow("leading dot is the stem")
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc") }
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc (2)") };
+        QTest::newRow("composed and decomposed accents")
+            << QStringList { QString::fromUtf16(u"caf\u00e9"), QString::fromUtf16(u"cafe\u0301") }
+            << QStringList { QString::fromUtf16(u"caf\u00e9"), QString::fromUtf16(u"cafe\u0301 (2)") };
         QTest::newRow("percent signs are text")
             << QStringList { QStringLiteral("report%1.txt"), QStringLiteral("report%1.txt"),
                    QStringLiteral("a%2b"), QStringLiteral("A%2B") }

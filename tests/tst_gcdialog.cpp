@@ -114,6 +114,13 @@ void TestGcDialog::statReport_data()
     QTest::newRow("zero limit") << QByteArray(R"({"StorageMax":0})")
                                 << QStringList { u"NumObjects: 0"_s, u"RepoSize: 0 B (0 B)"_s,
                                        u"StorageMax: 0 B (0 B)"_s };
+    // A node without a limit reports 2^64 - 1; the same on every processor.
+    QTest::newRow("limit beyond 64 bits means none")
+        << QByteArray(R"({"StorageMax":18446744073709551615,"RepoSize":1536})")
+        << QStringList { u"NumObjects: 0"_s, u"RepoSize: 1.5 KiB (1536 B)"_s };
+    QTest::newRow("counts beyond 64 bits show a dash")
+        << QByteArray(R"({"NumObjects":18446744073709551615,"RepoSize":1e30})")
+        << QStringList { u"NumObjects: \u2014"_s, u"RepoSize: \u2014"_s };
     QTest::newRow("missing counts are zero")
         << QByteArray("{}") << QStringList { u"NumObjects: 0"_s, u"RepoSize: 0 B (0 B)"_s };
     QTest::newRow("negative values show a dash")

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QTextDocument>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -127,6 +129,18 @@ private slots:
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Indirect pins under ") + shown);
         QCOMPARE(rows(dialog), QStringList { QStringLiteral("Loading…") });
         QCOMPARE(countText(dialog), QStringLiteral("Loading…"));
+    }
+
+    void headingShowsTheRootAsText()
+    {
+        node->route(QStringLiteral("/refs"), FakeKuboNode::held());
+        IndirectPinsDialog* dialog = open(QStringLiteral("<img src=x>&amp;"));
+        auto* heading = dialog->findChild<QLabel*>(QStringLiteral("headingLabel"));
+        QVERIFY(heading);
+        QTextDocument shown;
+        shown.setHtml(heading->text());
+        QCOMPARE(
+            shown.toPlainText(), QStringLiteral("CIDs referenced under recursive pin: <img src=x>&amp;"));
     }
 
     void listsTheRootsRefs()

@@ -16,6 +16,10 @@ private slots:
     void masks_data();
     void masks();
     void serviceAddLogLineHidesTheToken();
+    void masksFailureTexts_data();
+    void masksFailureTexts();
+    void serviceAddFailureHidesTheToken_data();
+    void serviceAddFailureHidesTheToken();
 };
 
 void TestLogMasking::masks_data()
@@ -101,6 +105,72 @@ void TestLogMasking::serviceAddLogLineHidesTheToken()
     QVERIFY2(match.hasMatch(), qPrintable(line));
     QCOMPARE(match.captured(1), url);
     QVERIFY(!line.contains(u"s3cr3t"_s));
+}
+
+void TestLogMasking::masksFailureTexts_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("masked");
+
+    const QString base = u"http://127.0.0.1:5001/api/v0"_s;
+    const QString add = base + u"/pin/remote/service/add?arg=p&arg=https%3A%2F%2Fe&arg=s3cr%2Bt%26x"_s;
+    const QString addMasked = base + u"/pin/remote/service/add?arg=p&arg=https%3A%2F%2Fe&arg=***"_s;
+    QTest::newRow("the URL as the network layer quotes it")
+        << add << u"Error transferring %1 - server replied: Bad Gateway"_s.arg(QUrl(add).toString())
+        << u"Error transferring %1 - server replied: Bad Gateway"_s.arg(QUrl(addMasked).toString());
+    QTest::newRow("the fully encoded URL") << add << u"at "_s + add << u"at "_s + addMasked;
+    QTest::newRow("the token quoted back") << add << u"token s3cr+t&x refused"_s << u"token *** refused"_s;
+    QTest::newRow("the token quoted back encoded")
+        << add << u"token s3cr%2Bt%26x refused"_s << u"token *** refused"_s;
+    QTest::newRow("a short token is left in free text")
+        << base + u"/pin/remote/service/add?arg=p&arg=e&arg=abc"_s << u"abc: denied"_s << u"abc: denied"_s;
+    QTest::newRow("nothing secret in the request")
+        << base + u"/pin/remote/service/rm?arg=s3cr3t"_s << u"s3cr3t missing"_s << u"s3cr3t missing"_s;
+}
+
+void TestLogMasking::masksFailureTexts()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, text);
+    QFETCH(QString, masked);
+    const QUrl parsed(url, QUrl::StrictMode);
+    QVERIFY(parsed.isValid());
+    QCOMPARE(maskSecretsInText(text, parsed), masked);
+}
+
+void TestLogMasking::serviceAddFailureHidesTheToken_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    // A blank body leaves the network layer's error string, which quotes the request URL.
+    QTest::newRow("http error, blank body") << 502 << QByteArray();
+    QTest::newRow("http error quoting the token")
+        << 500 << QByteArray(R"({"Message":"key s3cr3t+t&k=n#x rejected","Code":0,"Type":"error"})");
+    QTest::newRow("error member quoting the token")
+        << 200 << QByteArray(R"({"Error":"key s3cr3t+t&k=n#x rejected"})");
+}
+
+void TestLogMasking::serviceAddFailureHidesTheToken()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    FakeKuboNode node;
+    QVERIFY(node.start());
+    node.route(u"/pin/remote/service/add"_s, FakeKuboNode::text(body, status));
+    IpfsClient client;
+    client.setEndpoint(node.host(), node.port());
+    QSignalSpy failed(&client, &IpfsClient::remoteServiceAddFailed);
+
+    const QString token = u"s3cr3t+t&k=n#x"_s;
+    client.addRemoteService(u"pinata"_s, u"https://api.example/psa"_s, token);
+    QVERIFY(failed.wait());
+    const QString message = failed.first().first().toString();
+    QVERIFY2(message.startsWith(u"Failed to add remote service 'pinata': "_s), qPrintable(message));
+    QVERIFY2(message.contains(u"***"_s), qPrintable(message));
+    QVERIFY2(!message.contains(u"s3cr3t"_s), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestLogMasking)

@@ -12,7 +12,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "appsettings.h"
 #include "connectionstatusdot.h"
@@ -135,6 +138,9 @@ private slots:
             QVERIFY(window.findChild<QLabel*>(QStringLiteral("statsLine1"))->isHidden());
             QCOMPARE(window.findChild<QLabel*>(QStringLiteral("peerIdLabel"))->text(),
                 QStringLiteral("Not connected"));
+            // Texts that come from the node (errors, agent version) are never read as markup.
+            for (const char* name : { "peerIdLabel", "statusLabel", "notification" })
+                QCOMPARE(window.findChild<QLabel*>(QLatin1String(name))->textFormat(), Qt::PlainText);
             auto* dot = window.findChild<ConnectionStatusDot*>(QStringLiteral("statusIcon"));
             QCOMPARE(dot->currentState(), ConnectionStatusDot::Unknown);
             QVERIFY(dot->toolTip().startsWith(
@@ -152,7 +158,17 @@ private slots:
             QVERIFY(table->isSortingEnabled());
             QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 1);
             QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
-            QCOMPARE(table->columnWidth(0), 420);
+            // The initial widths, or more where a header text or a CIDv1 needs it.
+            const QList<QPair<int, int>> floors { { 0, 420 }, { 1, 52 }, { 2, 88 }, { 4, 100 } };
+            for (const auto& [column, floor] : floors) {
+                const int width = table->columnWidth(column);
+                QVERIFY(width >= floor);
+                QVERIFY(width >= table->horizontalHeader()->sectionSizeHint(column));
+            }
+            const QString cidV1
+                = QStringLiteral("bafybeigdyrzt5sfp7udm7hu76uh7y26nf3efuylqabf3oclgtqy55fbzdi");
+            QVERIFY(table->columnWidth(0)
+                > QFontMetrics(QFont(QStringLiteral("Courier New"), 12)).horizontalAdvance(cidV1));
             QCOMPARE(table->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
             QTRY_VERIFY(!window.findChild<QTimer*>(QStringLiteral("firstRefreshTimer")));
         }
@@ -222,6 +238,32 @@ private slots:
         QCOMPARE(stored.value(QStringLiteral("http/originValue")).toString(), QStringLiteral("Vaxel 1.1.4"));
     }
 
+    void storedIntervalBelowOneSecond_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -5;
+    }
+
+    void storedIntervalBelowOneSecond()
+    {
+        // A hand-edited interval must not make auto-refresh fire without pause; the stored
+        // value itself is left as it was.
+        QFETCH(int, stored);
+        {
+            QSettings settings = appSettings();
+            settings.setValue(QStringLiteral("autoRefresh"), true);
+            settings.setValue(QStringLiteral("refreshInterval"), stored);
+        }
+        {
+            MainWindow window;
+            QTimer* autoRefresh = window.findChild<QTimer*>(QStringLiteral("autoRefreshTimer"));
+            QVERIFY(autoRefresh->isActive());
+            QCOMPARE(autoRefresh->interval(), 1000);
+        }
+        QCOMPARE(appSettings().value(QStringLiteral("refreshInterval")).toInt(), stored);
+    }
+
     void storedTextsThatNoItemCarries()
     {
         {
@@ -267,6 +309,40 @@ private slots:
         byCid->click();
         QCOMPARE(proxyOf(window)->currentSearchMode(), PinFilterProxyModel::SearchByCid);
         QCOMPARE(search->placeholderText(), QStringLiteral("Filter by CID\u2026"));
+    }
+
+    void toolBarOverflowButtonCanBeSeen()
+    {
+        // A window too narrow for the tool bar puts the rest behind its overflow button, drawn in
+        // the palette's button text colour so that it shows on the dark palette too.
+        MainWindow window;
+        window.setWindowState(Qt::WindowNoState);
+        window.resize(800, 520);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* toolBar = window.findChild<QToolBar*>();
+        auto* overflow = toolBar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+        QVERIFY(overflow);
+        QTRY_VERIFY(overflow->isVisible());
+        const QColor text = overflow->palette().color(QPalette::ButtonText);
+        const QImage image = overflow->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+        int inkPixels = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.alpha() == 255 && pixel.rgb() == text.rgb())
+                    ++inkPixels;
+            }
+        }
+        QVERIFY2(inkPixels >= 4, qPrintable(QString::number(inkPixels)));
+
+        // The tool bar keeps it through relayouts.
+        const qint64 iconKey = overflow->icon().cacheKey();
+        window.resize(2600, 700);
+        QTRY_VERIFY(!overflow->isVisible());
+        window.resize(820, 520);
+        QTRY_VERIFY(overflow->isVisible());
+        QCOMPARE(overflow->icon().cacheKey(), iconKey);
     }
 
     void refreshKeysAreBoundOnceEach()
@@ -391,6 +467,20 @@ private slots:
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
             Qt::NoButton, Qt::NoModifier);
         QVERIFY(!filter->eventFilter(peer, &release));
+
+        // Once the node is known, a left press copies its id; the status bar covers the status
+        // line for a second without changing or logging it.
+        QMetaObject::invokeMethod(&window, "onNodeInfoReceived",
+            Q_ARG(QString, QStringLiteral("12D3KooWPeer")), Q_ARG(QString, QStringLiteral("kubo/0.40")));
+        const QString status = statusText(window);
+        QMouseEvent known = press(Qt::LeftButton);
+        QVERIFY(filter->eventFilter(peer, &known));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12D3KooWPeer"));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Copied to clipboard"));
+        QCOMPARE(statusText(window), status);
+        QCOMPARE(window.statusLog().size(), logged);
+        QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->currentMessage().isEmpty(), 3000);
+
         QMouseEvent elsewhere = press(Qt::LeftButton);
         QVERIFY(!filter->eventFilter(window.findChild<QLabel*>(QStringLiteral("countLabel")), &elsewhere));
     }

@@ -132,7 +132,7 @@ void TestRemoteClient::queryItems_data()
         << QueryItems { { u"arg"_s, u"bafyA"_s }, { u"service"_s, u"svc"_s } };
     QTest::newRow("pin status, no status filter")
         << u"pinStatus"_s << QStringList { u" bafyA "_s, u"\tsvc "_s } << false
-        << QueryItems { { u"arg"_s, u"bafyA"_s }, { u"service"_s, u"svc"_s } };
+        << QueryItems { { u"cid"_s, u"bafyA"_s }, { u"service"_s, u"svc"_s } };
     QTest::newRow("service list") << u"servicesList"_s << QStringList { QString() } << false
                                   << QueryItems { { u"stat"_s, u"false"_s } };
     QTest::newRow("service list by name")
@@ -253,6 +253,13 @@ void TestRemoteClient::answers_data()
         << QByteArray(
                R"({"Pins":[{"Cid":"bafyB","Status":"failed"},{"Cid":{"/":"bafyA"},"Status":"Pinned"}]})")
         << u"remotePinStatusReceived: bafyA | svc | pinned"_s;
+    QTest::newRow("pin status: streamed as the node does")
+        << u"pinStatus"_s << pin << 200
+        << QByteArray("{\"Status\":\"queued\",\"Cid\":\"bafyB\",\"Name\":\"\"}\n"
+                      "{\"Status\":\"pinned\",\"Cid\":\"bafyA\",\"Name\":\"\"}\n")
+        << u"remotePinStatusReceived: bafyA | svc | pinned"_s;
+    QTest::newRow("pin status: nothing streamed") << u"pinStatus"_s << pin << 200 << QByteArray()
+                                                  << u"remotePinStatusReceived: bafyA | svc | not-found"_s;
     QTest::newRow("pin status: not listed") << u"pinStatus"_s << pin << 200 << QByteArray("{}")
                                             << u"remotePinStatusReceived: bafyA | svc | not-found"_s;
     QTest::newRow("pin status: array")

@@ -352,6 +352,12 @@ void TestRemoteServicesDialog::answersOfTheNode_data()
                                  << int(QMessageBox::Warning)
                                  << u"Service 'pinata' was not returned by Kubo."_s
                                  << u"Remote service 'pinata' test failed"_s;
+    // Listed is not enough: the node's own check of the service decides.
+    QTest::newRow("test of a listed but unusable service")
+        << u"testButton"_s << kList
+        << QByteArray(R"({"RemoteServices":[{"Service":"pinata","Stat":{"Status":"invalid"}}]})")
+        << int(QMessageBox::Warning) << u"Service 'pinata' is configured, but Kubo could not reach it."_s
+        << u"Remote service 'pinata' test failed"_s;
 }
 
 void TestRemoteServicesDialog::answersOfTheNode()

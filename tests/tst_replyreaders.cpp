@@ -185,6 +185,23 @@ void TestReplyReaders::pinStatus_data()
         << QStringLiteral("pinned") << QString();
     QTest::newRow("object without pins")
         << QByteArray("{\"Something\":1}") << true << QStringLiteral("not-found") << QString();
+    // What a node streams: one pin object per line, only the pins that match the filters.
+    QTest::newRow("streamed pin") << QByteArray(
+        "{\"Status\":\"pinned\",\"Cid\":\"bafyA\",\"Name\":\"invoices\"}\n")
+                                  << true << QStringLiteral("pinned") << QString();
+    QTest::newRow("streamed pins, the requested one second") << QByteArray(
+        "{\"Status\":\"failed\",\"Cid\":\"bafyX\"}\n\n{\"Status\":\"Queued\",\"Cid\":\"bafyA\"}\n"
+        "{\"Status\":\"pinned\",\"Cid\":\"bafyA\"}") << true << QStringLiteral("queued")
+                                                             << QString();
+    QTest::newRow("streamed pin of another CID") << QByteArray("{\"Status\":\"pinned\",\"Cid\":\"bafyX\"}\n")
+                                                 << true << QStringLiteral("not-found") << QString();
+    QTest::newRow("nothing streamed") << QByteArray() << true << QStringLiteral("not-found") << QString();
+    QTest::newRow("blank stream") << QByteArray(" \n") << true << QStringLiteral("not-found") << QString();
+    QTest::newRow("streamed line not json") << QByteArray("{\"Status\":\"pinned\",\"Cid\":\"bafyA\"}\noops\n")
+                                            << false << QString() << QStringLiteral("invalid JSON response.");
+    QTest::newRow("streamed error line")
+        << QByteArray("{\"Status\":\"pinned\",\"Cid\":\"bafyA\"}\n{\"Error\":\"cut off\"}\n") << false
+        << QString() << QStringLiteral("cut off");
     QTest::newRow("node error") << QByteArray("{\"Error\":\" service unreachable \"}") << false << QString()
                                 << QStringLiteral("service unreachable");
     QTest::newRow("array body") << QByteArray("[]") << false << QString()

@@ -1,4 +1,5 @@
 #include "ipfsclient.h"
+#include "logmasking.h"
 #include "remoteparsers.h"
 
 #include <QNetworkReply>
@@ -58,8 +59,9 @@ void IpfsClient::fetchRemotePinStatus(const QString& cid, const QString& service
             QStringLiteral("Remote pin status request failed: CID and service are required."));
         return;
     }
+    // The listing has no positional argument; its CID filter is the "cid" option.
     QUrlQuery query;
-    addArgument(query, QStringLiteral("arg"), trimmedCid);
+    addArgument(query, QStringLiteral("cid"), trimmedCid);
     addArgument(query, QStringLiteral("service"), trimmedService);
 
     QNetworkReply* reply = postRequest(QStringLiteral("/pin/remote/ls"), query);
@@ -183,6 +185,8 @@ void IpfsClient::onRemoteServiceAddReplyFinished(QNetworkReply* reply)
     else
         detail = remoteReplyErrorText(body);
     if (!detail.isEmpty()) {
+        // The network layer's error string quotes the URL, access token included.
+        detail = maskSecretsInText(detail, reply->request().url());
         emit remoteServiceAddFailed(
             QStringLiteral("Failed to add remote service '%1': %2").arg(name, detail));
         return;

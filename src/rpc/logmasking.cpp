@@ -40,22 +40,24 @@ QString decoded(const QString& encoded)
     return QUrl::fromPercentEncoding(encoded.toUtf8());
 }
 
-} // namespace
+// Values this short are no credential worth hiding, and masking them in free text would garble it.
+constexpr qsizetype kMinimumMaskedLength = 4;
 
-QString maskSecretsForLog(const QUrl& url)
+struct MaskedQuery {
+    QString query; // fully encoded, secrets replaced
+    QStringList secrets; // the replaced values, decoded
+};
+
+MaskedQuery maskQuery(const QUrl& url)
 {
-    const QString fullyEncoded = url.toString(QUrl::FullyEncoded);
-    if (!url.hasQuery())
-        return fullyEncoded;
-
     const QString path = url.path();
     const bool serviceAdd = path.endsWith(QLatin1String("/pin/remote/service/add"));
     const bool configSet = path.endsWith(QLatin1String("/config"));
 
     // Work on the encoded pieces so that every item that stays visible reads exactly as sent.
     QStringList pieces = url.query(QUrl::FullyEncoded).split(QLatin1Char('&'));
+    MaskedQuery masked;
     int argIndex = 0;
-    bool masked = false;
     QString configKey;
     for (QString& piece : pieces) {
         const int equals = piece.indexOf(QLatin1Char('='));
@@ -69,14 +71,49 @@ QString maskSecretsForLog(const QUrl& url)
                 || (configSet && argIndex == 2 && isSecretConfigKey(configKey));
         }
         if (secret && equals >= 0) {
+            masked.secrets.append(decoded(piece.mid(equals + 1)));
             piece = piece.left(equals + 1) + kMask;
-            masked = true;
         }
     }
-    if (!masked)
-        return fullyEncoded;
+    masked.query = pieces.join(QLatin1Char('&'));
+    return masked;
+}
+
+} // namespace
+
+QString maskSecretsForLog(const QUrl& url)
+{
+    if (!url.hasQuery())
+        return url.toString(QUrl::FullyEncoded);
+    const MaskedQuery masked = maskQuery(url);
+    if (masked.secrets.isEmpty())
+        return url.toString(QUrl::FullyEncoded);
 
     QUrl maskedUrl = url;
-    maskedUrl.setQuery(pieces.join(QLatin1Char('&')), QUrl::StrictMode);
+    maskedUrl.setQuery(masked.query, QUrl::StrictMode);
     return maskedUrl.toString(QUrl::FullyEncoded);
+}
+
+QString maskSecretsInText(const QString& text, const QUrl& url)
+{
+    if (!url.hasQuery())
+        return text;
+    const MaskedQuery masked = maskQuery(url);
+    if (masked.secrets.isEmpty())
+        return text;
+
+    QUrl maskedUrl = url;
+    maskedUrl.setQuery(masked.query, QUrl::StrictMode);
+    QString result = text;
+    // The whole URL first, in the forms the network layer writes it, so that it stays readable.
+    result.replace(url.toString(QUrl::FullyEncoded), maskedUrl.toString(QUrl::FullyEncoded));
+    result.replace(url.toString(), maskedUrl.toString());
+    result.replace(url.toDisplayString(), maskedUrl.toDisplayString());
+    for (const QString& secret : masked.secrets) {
+        if (secret.size() < kMinimumMaskedLength)
+            continue;
+        result.replace(secret, kMask);
+        result.replace(QString::fromLatin1(QUrl::toPercentEncoding(secret)), kMask);
+    }
+    return result;
 }

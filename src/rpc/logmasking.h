@@ -10,3 +10,7 @@ class QUrl;
 // secret or password), and any query item named like a credential.
 // The request itself keeps the real values; only what is written to the log is masked.
 QString maskSecretsForLog(const QUrl& url);
+
+// A failure text about the request to url with the same secrets masked: the network layer's
+// error strings quote the whole URL, and a node may quote a value back.
+QString maskSecretsInText(const QString& text, const QUrl& url);

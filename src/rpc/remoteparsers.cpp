@@ -113,24 +113,53 @@ RemoteServicesReading readRemoteServicesBody(const QByteArray& body)
     return reading;
 }
 
+namespace {
+
+// The pins of a status answer. The node streams one pin object per line; a body holding the
+// list under "Pins" (or wrapped in "RemotePinLsOutput") is read as well. Fails with the
+// user-facing detail when the body is neither.
+bool pinsOfStatusBody(const QByteArray& body, QJsonArray& pins, QString& error)
+{
+    QJsonObject object;
+    if (parseObject(body, object)) {
+        error = object.value(QLatin1String("Error")).toString().trimmed();
+        if (!error.isEmpty())
+            return false;
+        if (object.contains(QLatin1String("Pins")) || object.contains(QLatin1String("RemotePinLsOutput")))
+            pins = pinArrayOf(object);
+        else
+            pins = QJsonArray { object }; // one streamed pin
+        return true;
+    }
+    // No pin at all streams nothing.
+    for (const QByteArray& line : body.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        if (!parseObject(line, object)) {
+            error = QStringLiteral("invalid JSON response.");
+            return false;
+        }
+        error = object.value(QLatin1String("Error")).toString().trimmed();
+        if (!error.isEmpty())
+            return false;
+        pins.append(object);
+    }
+    return true;
+}
+
+} // namespace
+
 RemotePinStatusReading readRemotePinStatusBody(const QByteArray& body, const QString& cid)
 {
     RemotePinStatusReading reading;
-    QJsonObject object;
-    if (!parseObject(body, object)) {
-        reading.error = QStringLiteral("invalid JSON response.");
+    QJsonArray pins;
+    if (!pinsOfStatusBody(body, pins, reading.error))
         return reading;
-    }
-    const QString error = object.value(QLatin1String("Error")).toString().trimmed();
-    if (!error.isEmpty()) {
-        reading.error = error;
-        return reading;
-    }
 
     static const QStringList statusKeys = { QStringLiteral("Status"), QStringLiteral("status") };
     reading.ok = true;
     reading.status = QStringLiteral("not-found");
-    for (const QJsonValue& element : pinArrayOf(object)) {
+    for (const QJsonValue& element : std::as_const(pins)) {
         if (!element.isObject())
             continue;
         const QJsonObject pin = element.toObject();

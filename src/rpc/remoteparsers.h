@@ -28,5 +28,6 @@ struct RemotePinStatusReading {
     QString error; // the detail after "Remote pin status failed for <cid>: " when not ok
 };
 
-// Reads a "/pin/remote/ls" body and picks the status of the first entry for cid.
+// Reads a "/pin/remote/ls" body (one pin object per line, or the pins listed under "Pins") and
+// picks the status of the first entry for cid; an empty body lists no pin.
 RemotePinStatusReading readRemotePinStatusBody(const QByteArray& body, const QString& cid);

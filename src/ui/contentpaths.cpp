@@ -29,17 +29,27 @@ bool isForbiddenCharacter(QChar c)
     }
 }
 
-// Windows opens a device for these names, whatever the extension.
+// Windows opens a device for these names, whatever the extension. The numbered ones take any
+// digit and the superscripts one to three.
 bool isReservedDeviceName(const QString& name)
 {
     const QString stem = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    static const QStringList plain
-        = { QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL") };
+    static const QStringList plain = { QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+        QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$") };
     if (plain.contains(stem))
         return true;
-    return stem.size() == 4
-        && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))
-        && stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9');
+    if (stem.size() != 4 || !(stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT"))))
+        return false;
+    const char16_t number = stem.at(3).unicode();
+    return (number >= u'0' && number <= u'9') || number == u'\u00b9' || number == u'\u00b2'
+        || number == u'\u00b3';
+}
+
+// Siblings whose names differ only in case (Windows, macOS) or in Unicode normalisation (macOS)
+// are one file there.
+QString collisionKey(const QString& component)
+{
+    return component.normalized(QString::NormalizationForm_C).toCaseFolded();
 }
 
 bool isInside(const QString& base, const QString& path)
@@ -96,8 +106,8 @@ QString formatSize(qint64 bytes)
 
 QString uniqueFilenameComponent(const QString& component, QSet<QString>& taken)
 {
-    if (!taken.contains(component.toCaseFolded())) {
-        taken.insert(component.toCaseFolded());
+    if (!taken.contains(collisionKey(component))) {
+        taken.insert(collisionKey(component));
         return component;
     }
     // "a.txt" -> "a (2).txt"; a leading dot (".bashrc") is part of the stem.
@@ -107,8 +117,8 @@ QString uniqueFilenameComponent(const QString& component, QSet<QString>& taken)
     for (int n = 2;; ++n) {
         // One multi-argument arg(): chained calls would read a "%1" inside the name as a placeholder.
         const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem, QString::number(n), suffix);
-        if (!taken.contains(candidate.toCaseFolded())) {
-            taken.insert(candidate.toCaseFolded());
+        if (!taken.contains(collisionKey(candidate))) {
+            taken.insert(collisionKey(candidate));
             return candidate;
         }
     }

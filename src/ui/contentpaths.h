@@ -16,7 +16,7 @@ QString sanitizeRelativePath(const QString& path);
 QString formatSize(qint64 bytes);
 
 // The component itself, or "<stem> (n)<suffix>" when a sibling already took it (compared
-// case-insensitively, as Windows and macOS do). Records the returned name in taken.
+// case-insensitively and normalised, as Windows and macOS do). Records the returned name in taken.
 QString uniqueFilenameComponent(const QString& component, QSet<QString>& taken);
 // ".png", ".jpg", ".gif", ".webp" or ".pdf" from the first bytes; empty when unknown.
 QString guessedFileExtension(const QByteArray& data);

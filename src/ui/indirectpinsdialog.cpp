@@ -55,8 +55,10 @@ IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* clien
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    auto* heading
-        = new QLabel(QStringLiteral("CIDs referenced under recursive pin: <b>%1</b>").arg(rootCid), this);
+    // The CID comes from the node: shown as text inside the markup, never as markup itself.
+    auto* heading = new QLabel(
+        QStringLiteral("CIDs referenced under recursive pin: <b>%1</b>").arg(rootCid.toHtmlEscaped()), this);
+    heading->setObjectName(QStringLiteral("headingLabel"));
     heading->setTextFormat(Qt::RichText);
     heading->setWordWrap(true);
     layout->addWidget(heading);

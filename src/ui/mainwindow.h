@@ -83,7 +83,7 @@ public:
 
     // Asks the product site for the latest version (mainwindow_update.cpp).
     void checkForUpdates();
-    // The site asked, VAXEL_UPDATE_BASE_URL unless set here (tests point it at a local server).
+    // The site asked instead of the build's (tests point it at a local server).
     void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
 
     // Period of the remote pin status poll, 2500 ms unless a test shortens it
@@ -273,7 +273,7 @@ private:
     QString pendingPublishCid;
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
-    QString updateSiteUrl = QStringLiteral(VAXEL_UPDATE_BASE_URL);
+    QString updateSiteUrl; // empty: the build's update site
     // Rows of the current load whose sizes and kinds are still to be asked for, from
     // metadataBacklogNext on (mainwindow_metadata.cpp).
     QList<PinEntry> metadataBacklog;

@@ -16,11 +16,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -39,6 +41,28 @@ void addCopyMenu(QLabel* label, const QString& actionText)
                 [label] { QGuiApplication::clipboard()->setText(label->text()); });
             menu.exec(label->mapToGlobal(pos));
         });
+}
+
+// Two chevrons in the given colour, for the tool bar's overflow button.
+QIcon overflowIcon(const QColor& colour)
+{
+    QIcon icon;
+    for (const int side : { 16, 32 }) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal unit = side / 16.0;
+        painter.setPen(QPen(colour, 1.6 * unit, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        for (const qreal left : { 3.5, 8.5 }) {
+            const QPointF points[] { QPointF(left, 4) * unit, QPointF(left + 4, 8) * unit,
+                QPointF(left, 12) * unit };
+            painter.drawPolyline(points, 3);
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace
@@ -156,6 +180,12 @@ void MainWindow::setupToolBar()
     toolBar->addSeparator();
 
     setupAuxWindowButtons(toolBar);
+
+    // In a narrow window the window buttons move behind the tool bar's overflow button, whose
+    // stock chevron is dark grey: on the dark palette it could not be seen.
+    if (auto* overflow = toolBar->findChild<QToolButton*>(
+            QStringLiteral("qt_toolbar_ext_button"), Qt::FindDirectChildrenOnly))
+        overflow->setIcon(overflowIcon(overflow->palette().color(QPalette::ButtonText)));
 }
 
 void MainWindow::setupAuxWindowButtons(QToolBar* toolBar)
@@ -231,11 +261,17 @@ void MainWindow::setupCentralWidget()
         { PinModel::CidColumn, PinModel::RefsColumn, PinModel::TypeColumn, PinModel::DagSizeColumn })
         columns->setSectionResizeMode(column, QHeaderView::Interactive);
     columns->setSectionResizeMode(PinModel::NameColumn, QHeaderView::Stretch);
-    columns->resizeSection(PinModel::CidColumn, 420);
-    columns->resizeSection(PinModel::RefsColumn, 52);
-    columns->resizeSection(PinModel::TypeColumn, 88);
-    columns->resizeSection(PinModel::DagSizeColumn, 100);
     tableView->sortByColumn(PinModel::RefsColumn, Qt::AscendingOrder);
+    // These widths are a floor: above 1200 rows the columns are never fitted to their contents,
+    // and a header text cut short ("Total DAG s") or every CID elided would stay so. A column is
+    // at least as wide as its header with the sort arrow, the CID column as a CIDv1 in its font.
+    const auto initialWidth = [columns](int column, int width) {
+        columns->resizeSection(column, qMax(width, columns->sectionSizeHint(column)));
+    };
+    initialWidth(PinModel::CidColumn, minimumCidColumnWidth());
+    initialWidth(PinModel::RefsColumn, 52);
+    initialWidth(PinModel::TypeColumn, 88);
+    initialWidth(PinModel::DagSizeColumn, 100);
     connect(
         tableView, &QTableView::customContextMenuRequested, this, &MainWindow::onTableContextMenuRequested);
     connect(tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -16,6 +16,9 @@
 namespace {
 
 const QString kUpdateTitle = QStringLiteral("Check for update");
+// The build's update site (VAXEL_UPDATE_BASE_URL).
+const QUrl kUpdateVersionUrl = updateVersionUrl(QStringLiteral(VAXEL_UPDATE_BASE_URL));
+const QUrl kUpdateDownloadUrl = updateDownloadUrl(QStringLiteral(VAXEL_UPDATE_BASE_URL));
 
 // The site's answer is shown as plain text, never as markup.
 void showUpdateMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text)
@@ -51,7 +54,7 @@ void MainWindow::checkForUpdates()
     auto* manager = new QNetworkAccessManager(this);
     connect(manager, &QNetworkAccessManager::finished, this, &MainWindow::onUpdateCheckFinished);
 
-    QNetworkRequest request(updateVersionUrl(updateSiteUrl));
+    QNetworkRequest request(updateSiteUrl.isEmpty() ? kUpdateVersionUrl : updateVersionUrl(updateSiteUrl));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
     applyConfiguredOriginHeader(request);
@@ -120,6 +123,7 @@ void MainWindow::onUpdateCheckFinished(QNetworkReply* reply)
     box.addButton(QMessageBox::Close);
     box.exec();
     if (box.clickedButton() == openButton)
-        QDesktopServices::openUrl(updateDownloadUrl(updateSiteUrl));
+        QDesktopServices::openUrl(
+            updateSiteUrl.isEmpty() ? kUpdateDownloadUrl : updateDownloadUrl(updateSiteUrl));
     setStatusMessage(QStringLiteral("Update available: %1").arg(latestText));
 }

@@ -20,6 +20,9 @@ namespace {
 
 // A node that stays silent this long is not going to answer.
 constexpr int kDefaultListingTimeoutMs = 60000;
+// A pin can name one folder many times over at every level, so a few blocks may unfold into more
+// entries than any window holds; the walk stops here instead.
+constexpr int kDefaultEntryLimit = 500000;
 
 QString shortCid(const QString& cid)
 {
@@ -43,6 +46,7 @@ PinContentsDialog::PinContentsDialog(
     , rootCid(rootCid)
     , displayName(displayName)
     , client(client)
+    , entryLimit(kDefaultEntryLimit)
 {
     setWindowTitle(QStringLiteral("Pin contents: %1").arg(shortCid(rootCid)));
 
@@ -81,18 +85,28 @@ void PinContentsDialog::setListingTimeout(int milliseconds)
         listingTimer->start();
 }
 
+void PinContentsDialog::setEntryLimit(int entries)
+{
+    entryLimit = entries;
+}
+
 void PinContentsDialog::buildUi()
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
 
-    auto* heading = new QLabel(QStringLiteral("Files under recursive pin: <b>%1</b>").arg(rootCid), this);
+    // The CID comes from the node: shown as text inside the markup, never as markup itself.
+    auto* heading = new QLabel(
+        QStringLiteral("Files under recursive pin: <b>%1</b>").arg(rootCid.toHtmlEscaped()), this);
+    heading->setObjectName(QStringLiteral("headingLabel"));
     heading->setTextFormat(Qt::RichText);
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
     statusLabel = new QLabel(QStringLiteral("Loading…"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    // It shows the node's names and error texts.
+    statusLabel->setTextFormat(Qt::PlainText);
     statusLabel->setWordWrap(true);
     layout->addWidget(statusLabel);
 
@@ -132,6 +146,9 @@ void PinContentsDialog::startLoading()
     awaitingRootKind = false;
     rootEntries.clear();
     failedListings = 0;
+    entryCount = 0;
+    entryLimitReached = false;
+    rootKindOverdue = false;
     lastListingError.clear();
 
     rootItem = new QTreeWidgetItem(tree);
@@ -193,6 +210,11 @@ void PinContentsDialog::addLsEntries(
     QList<QTreeWidgetItem*> children;
     children.reserve(entries.size());
     for (const LsEntry& entry : entries) {
+        if (entryCount >= entryLimit) {
+            entryLimitReached = true;
+            break;
+        }
+        ++entryCount;
         const QString baseName = entry.name.trimmed().isEmpty() ? entry.hash.left(12) : entry.name;
         // Names are made safe and, if two sanitise alike, unique, so no save overwrites another.
         const QString component = uniqueFilenameComponent(sanitizeFilenameComponent(baseName), taken);
@@ -235,12 +257,24 @@ void PinContentsDialog::onKindReceived(const QString& cid, const QString& kind)
     if (!awaitingRootKind || cid != rootCid)
         return;
     awaitingRootKind = false;
-    if (kind == QLatin1String("File"))
+    if (kind == QLatin1String("File")) {
+        if (rootKindOverdue)
+            removeProvisionalRootLinks();
         addRootAsSingleFileLeaf();
-    else if (!rootEntries.isEmpty() && rootItem)
+    } else if (!rootKindOverdue && !rootEntries.isEmpty() && rootItem) {
         addLsEntries(rootEntries, rootItem, QString());
+    }
     rootEntries.clear();
     maybeFinishLoading();
+}
+
+void PinContentsDialog::removeProvisionalRootLinks()
+{
+    // Only the held-back links of a file's blocks hang below the root at this point: no folders.
+    const QList<QTreeWidgetItem*> links = rootItem->takeChildren();
+    entryCount -= int(links.size());
+    qDeleteAll(links);
+    takenNames.remove(rootItem);
 }
 
 void PinContentsDialog::addRootAsSingleFileLeaf()
@@ -297,7 +331,7 @@ bool PinContentsDialog::isOwnListingError(const QString& message) const
 
 void PinContentsDialog::maybeFinishLoading()
 {
-    if (pendingListings > 0 || awaitingRootKind)
+    if (pendingListings > 0 || (awaitingRootKind && !rootKindOverdue))
         return;
     if (rootItem && rootItem->childCount() == 0 && !rootKindRequested) {
         // An empty listing is what a small single-block file gives.
@@ -314,12 +348,14 @@ void PinContentsDialog::maybeFinishLoading()
 
 void PinContentsDialog::onListingStalled()
 {
-    if (awaitingRootKind) {
-        // Without the kind, show the held-back links as they are rather than nothing.
-        awaitingRootKind = false;
+    if (awaitingRootKind && !rootKindOverdue) {
+        // Show the held-back links as they are rather than nothing; a late kind still decides.
+        rootKindOverdue = true;
         if (!rootEntries.isEmpty() && rootItem)
             addLsEntries(rootEntries, rootItem, QString());
-        rootEntries.clear();
+        // The lookup shares the window's metadata queue, whose next refresh drops it unanswered:
+        // ask again (nothing is sent while it is still queued or in flight).
+        client->fetchKind(rootCid);
     }
     showLoadedSummary();
 }
@@ -345,13 +381,17 @@ void PinContentsDialog::showLoadedSummary()
     }
 
     QString text = QStringLiteral("%1 file(s), %2 folder(s)").arg(files).arg(folders);
-    if (pendingListings > 0 || awaitingRootKind)
+    if (pendingListings > 0 || (awaitingRootKind && !rootKindOverdue))
         text += QStringLiteral(" — incomplete: the node did not answer for %1 folder(s)")
                     .arg(qMax(pendingListings, 1));
+    else if (awaitingRootKind)
+        text += QStringLiteral(" — root type not known yet");
     else if (failedListings > 0)
         text += QStringLiteral(" — incomplete: %1 folder(s) could not be listed (%2)")
                     .arg(failedListings)
                     .arg(lastListingError);
+    if (entryLimitReached)
+        text += QStringLiteral(" — incomplete: stopped after %1 entries").arg(entryLimit);
     statusLabel->setText(text);
 
     rootItem->setExpanded(true);

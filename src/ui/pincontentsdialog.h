@@ -41,6 +41,8 @@ public:
 
     // How long the walk waits for the node's next answer before it shows what it has.
     void setListingTimeout(int milliseconds);
+    // How many entries the tree takes before the walk stops.
+    void setEntryLimit(int entries);
 
 private slots:
     void onLsReceived(const QString& cid, const QList<LsEntry>& entries);
@@ -67,6 +69,7 @@ private:
     void addLsEntries(const QList<LsEntry>& entries, QTreeWidgetItem* parentItem, const QString& parentPath);
     static bool looksLikeChunkedFileLinks(const QList<LsEntry>& entries);
     void addRootAsSingleFileLeaf();
+    void removeProvisionalRootLinks();
     void maybeFinishLoading();
     void showLoadedSummary();
     bool isAncestorCid(QTreeWidgetItem* item, const QString& cid) const;
@@ -104,6 +107,10 @@ private:
     QHash<QTreeWidgetItem*, QSet<QString>> takenNames; // per folder item, case-folded
     QTimer* listingTimer = nullptr;
     int failedListings = 0;
+    int entryLimit = 0;
+    int entryCount = 0;
+    bool entryLimitReached = false;
+    bool rootKindOverdue = false; // the held-back root links are shown until the kind arrives
     QString lastListingError;
     QString saveBase; // canonical form of saveDirectory; every write stays below it
     int saveFailures = 0;

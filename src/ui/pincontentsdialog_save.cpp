@@ -145,12 +145,10 @@ void PinContentsDialog::saveNextSelectedFile()
     if (saveFailures == 0) {
         statusLabel->setText(QStringLiteral("Saved %1 file(s) to %2").arg(total).arg(saveDirectory));
     } else {
+        // One multi-argument arg(): chained calls would read a "%4" in the folder's name as a placeholder.
         statusLabel->setText(QStringLiteral("Saved %1 of %2 file(s) to %3; %4 failed (last error: %5)")
-                                 .arg(total - saveFailures)
-                                 .arg(total)
-                                 .arg(saveDirectory)
-                                 .arg(saveFailures)
-                                 .arg(lastSaveError));
+                                 .arg(QString::number(total - saveFailures), QString::number(total),
+                                     saveDirectory, QString::number(saveFailures), lastSaveError));
     }
 }
 

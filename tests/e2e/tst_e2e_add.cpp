@@ -119,6 +119,67 @@ private slots:
         QCOMPARE(listed, nodePins);
         QVERIFY(listed.contains(pinnedCid));
     }
+
+    void namesArriveAsTheyStandOnDisk()
+    {
+        // The node decodes file names: '%' and '+' have to reach it escaped, the rest as it is.
+        const QStringList names { QStringLiteral("a+b %41.txt"), QStringLiteral("q\"uote.txt"),
+            QStringLiteral("caf\u00e9 \u6587.txt") };
+        for (const QString& name : names)
+            QVERIFY(write(dir.filePath(QStringLiteral("names/") + name), name.toUtf8()));
+
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
+        QSignalSpy completed(&client, &IpfsClient::addCompleted);
+        QSignalSpy failed(&client, &IpfsClient::addFailed);
+        AddOptions options;
+        options.wrapWithDirectory = false;
+        LocalPathSelection folder;
+        folder.localPath = dir.filePath(QStringLiteral("names"));
+        folder.name = QStringLiteral("names");
+        folder.isDirectory = true;
+        client.addLocalPaths({ folder }, options);
+        QTRY_VERIFY_WITH_TIMEOUT(completed.size() + failed.size() > 0, 60000);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+
+        QString folderCid;
+        for (const AddEntry& entry : completed.first().at(1).value<QList<AddEntry>>()) {
+            if (entry.name == QLatin1String("names"))
+                folderCid = E2eNode::toBase32(entry.hash);
+        }
+        QVERIFY(!folderCid.isEmpty());
+        QStringList expected = names;
+        expected.sort();
+        QCOMPARE(nodeLinkNames(folderCid), expected);
+    }
+
+    void linkCycleEndsInOneWalk()
+    {
+        QVERIFY(write(dir.filePath(QStringLiteral("cycle/sub/x.txt")), "x\n"));
+        QVERIFY(
+            QFile::link(dir.filePath(QStringLiteral("cycle")), dir.filePath(QStringLiteral("cycle/sub/up"))));
+
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
+        QSignalSpy completed(&client, &IpfsClient::addCompleted);
+        QSignalSpy failed(&client, &IpfsClient::addFailed);
+        AddOptions options;
+        options.wrapWithDirectory = false;
+        LocalPathSelection folder;
+        folder.localPath = dir.filePath(QStringLiteral("cycle"));
+        folder.isDirectory = true;
+        client.addLocalPaths({ folder }, options);
+        QTRY_VERIFY_WITH_TIMEOUT(completed.size() + failed.size() > 0, 60000);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+
+        QStringList names;
+        for (const AddEntry& entry : completed.first().at(1).value<QList<AddEntry>>())
+            names.append(entry.name);
+        names.sort();
+        QCOMPARE(names,
+            QStringList(
+                { QStringLiteral("cycle"), QStringLiteral("cycle/sub"), QStringLiteral("cycle/sub/x.txt") }));
+    }
 };
 
 QTEST_MAIN(TestE2eAdd)

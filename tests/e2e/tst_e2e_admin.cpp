@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "e2enode.h"
+#include "gcdialog.h"
 #include "ipfsclient.h"
 #include "modaldialogdriver.h"
 #include "networksnapshot.h"
@@ -18,10 +19,10 @@
 #include <QTableWidget>
 #include <QTextEdit>
 
-// Node administration through the client against an independent node. Expectations come from the
-// node's own answers.
 using namespace Qt::StringLiterals;
 
+// Node administration through the client against an independent node. Expectations come from the
+// node's own answers.
 class TestE2eAdmin : public QObject
 {
     Q_OBJECT
@@ -281,6 +282,44 @@ private slots:
 
         const QByteArray local = node.post(QStringLiteral("/refs/local")).body;
         QVERIFY(!local.contains(garbage.toUtf8()));
+    }
+
+    // The window reads the node's own number forms (this node sends them as strings) and lists what
+    // a collection removed.
+    void theRepoWindowReportsStatisticsAndCollection()
+    {
+        const QJsonObject stat = node.post(QStringLiteral("/repo/stat")).json().object();
+        GcDialog dialog(client, nullptr);
+        auto* status = dialog.findChild<QLabel*>(QStringLiteral("statusLabel"));
+        auto* output = dialog.findChild<QTextEdit*>(QStringLiteral("outputEdit"));
+        dialog.show();
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Repo stats loaded"), 30000);
+        const QStringList report = output->toPlainText().split(QLatin1Char('\n'));
+        const qint64 objects = stat.value(QStringLiteral("NumObjects")).toVariant().toLongLong();
+        const qint64 size = stat.value(QStringLiteral("RepoSize")).toVariant().toLongLong();
+        QVERIFY(size > 0);
+        QVERIFY2(
+            report.contains(QStringLiteral("NumObjects: %1").arg(objects)), qPrintable(report.join(u'|')));
+        QVERIFY2(
+            report.contains(QStringLiteral("RepoSize: %1 (%2 B)").arg(GcDialog::formatBytes(size)).arg(size)),
+            qPrintable(report.join(u'|')));
+        QVERIFY(report.contains(
+            QStringLiteral("RepoPath: ") + stat.value(QStringLiteral("RepoPath")).toString()));
+
+        const auto added
+            = node.add({ { QStringLiteral("window-garbage.txt"), "collect me from the window\n" } },
+                { { QStringLiteral("cid-version"), QStringLiteral("1") },
+                    { QStringLiteral("pin"), QStringLiteral("false") } });
+        QVERIFY(!added.isEmpty());
+        const QString garbage = E2eNode::toBase32(added.last().value(QStringLiteral("Hash")).toString());
+        dialog.findChild<QPushButton*>(QStringLiteral("runGcButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("GC completed"), 60000);
+        QStringList listed;
+        for (const QString& line : output->toPlainText().split(QLatin1Char('\n'))) {
+            if (line.startsWith(QStringLiteral(" - ")))
+                listed.append(E2eNode::toBase32(line.mid(3)));
+        }
+        QVERIFY2(listed.contains(garbage), qPrintable(output->toPlainText()));
     }
 };
 

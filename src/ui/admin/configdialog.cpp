@@ -211,11 +211,13 @@ void ConfigDialog::onError(const QString& message)
     emit statusMessageRequested(QStringLiteral("Config error: %1").arg(message));
 }
 
-bool ConfigDialog::confirm(const QString& title, const QString& text)
+bool ConfigDialog::confirm(const QString& title, const QString& text, AskAs kind)
 {
     const QPointer<ConfigDialog> guard(this);
-    const auto answer
-        = QMessageBox::warning(this, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto answer = kind == AskAs::Question
+        ? QMessageBox::question(this, title, text, buttons, QMessageBox::No)
+        : QMessageBox::warning(this, title, text, buttons, QMessageBox::No);
     return guard && answer == QMessageBox::Yes;
 }
 
@@ -255,20 +257,26 @@ void ConfigDialog::populateTreeFromJson(QTreeWidgetItem* parent, const QString& 
     }
 }
 
+bool ConfigDialog::treeShownExpanded() const
+{
+    if (QTreeWidgetItem* first = configTree->topLevelItem(0); first && first->childCount() > 0)
+        return first->isExpanded();
+    return treeExpandedSetting();
+}
+
 void ConfigDialog::updateExpandCollapseButtonText()
 {
-    bool expanded = treeExpandedSetting();
-    if (QTreeWidgetItem* first = configTree->topLevelItem(0); first && first->childCount() > 0)
-        expanded = first->isExpanded();
-    expandCollapseBtn->setText(expanded ? QStringLiteral("Collapse All") : QStringLiteral("Expand All"));
+    expandCollapseBtn->setText(
+        treeShownExpanded() ? QStringLiteral("Collapse All") : QStringLiteral("Expand All"));
 }
 
 void ConfigDialog::onExpandCollapseClicked()
 {
-    QTreeWidgetItem* first = configTree->topLevelItem(0);
-    if (!first)
+    if (configTree->topLevelItemCount() == 0)
         return;
-    const bool expand = !first->isExpanded();
+    // The state the button's text stands for: a first key without children (a plain value or an
+    // empty object) says nothing about the branches, and going by it would leave the button stuck.
+    const bool expand = !treeShownExpanded();
     setTreeExpanded(expand);
     appSettings().setValue(treeExpandedKey(), expand);
     updateExpandCollapseButtonText();

@@ -52,11 +52,15 @@ private:
     void setLoading(bool loading);
     void showSuccess(const QString& text);
     void takeBackupIfNeeded();
-    // A Yes/No warning with No the default; false also when the dialog died meanwhile.
-    bool confirm(const QString& title, const QString& text);
+    // A Yes/No warning (or question) with No the default; false also when the dialog died meanwhile.
+    enum class AskAs { Warning, Question };
+    bool confirm(const QString& title, const QString& text, AskAs kind = AskAs::Warning);
 
     // Tree.
     void populateTreeFromJson(QTreeWidgetItem* parent, const QString& key, const QJsonValue& value);
+    // Whether the branches count as expanded: the first key's state when it has children,
+    // else the stored setting.
+    bool treeShownExpanded() const;
     void updateExpandCollapseButtonText();
     void setTreeExpanded(bool expanded);
     void clearTree();

@@ -104,16 +104,18 @@ void ConfigDialog::onSavePresetClicked()
 
     QVariantList stored = readStoredConfigPresets();
     const QVariantMap preset = configPresetToMap({ name, key, value, mode });
+    // A stored name is compared as the combo lists it, trimmed.
     qsizetype clash = -1;
     for (qsizetype i = 0; i < stored.size(); ++i) {
-        if (stored.at(i).toMap().value(QStringLiteral("name")).toString() == name) {
+        if (configPresetFromStored(stored.at(i)).name == name) {
             clash = i;
             break;
         }
     }
     if (clash >= 0) {
         if (!confirm(QStringLiteral("Overwrite preset"),
-                QStringLiteral("A preset named '%1' already exists. Overwrite it?").arg(name)))
+                QStringLiteral("A preset named '%1' already exists. Overwrite it?").arg(name),
+                AskAs::Question))
             return;
         stored[clash] = preset;
     } else {
@@ -135,9 +137,10 @@ void ConfigDialog::onDeletePresetClicked()
     if (!confirm(QStringLiteral("Delete preset"), QStringLiteral("Delete preset '%1'?").arg(name)))
         return;
 
+    // Every stored entry listed under this name goes, blanks around its stored name or not.
     QVariantList stored = readStoredConfigPresets();
     for (qsizetype i = stored.size() - 1; i >= 0; --i) {
-        if (stored.at(i).toMap().value(QStringLiteral("name")).toString() == name)
+        if (configPresetFromStored(stored.at(i)).name == name)
             stored.removeAt(i);
     }
     writeStoredConfigPresets(stored);
@@ -166,6 +169,8 @@ void ConfigDialog::onExportPresetsClicked()
     }
     // Written whole or not at all: a full disk must not leave half a file reported as exported.
     QSaveFile file(path);
+    // A file the user may write in a folder where no temporary file can be made.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size()
         || !file.commit()) {
         onError(QStringLiteral("Could not write file: %1").arg(file.errorString()));

@@ -29,25 +29,44 @@ QString sizeWithBytes(qint64 bytes)
     return QStringLiteral("%1 (%2 B)").arg(GcDialog::formatBytes(bytes), QString::number(bytes));
 }
 
+// A node without a storage limit reports 2^64 - 1, which JSON readers keep as a double: casting
+// that to 64 bits is undefined and gives different numbers on different processors.
+bool beyond64Bits(const QVariant& value)
+{
+    if (value.typeId() != QMetaType::Double)
+        return false;
+    const double number = value.toDouble();
+    return !(number >= -0x1p63 && number < 0x1p63);
+}
+
+// The count or size in a member; missing is 0, a number beyond 64 bits is unknown (-1).
+qint64 countOf(const QJsonObject& stat, QLatin1String member)
+{
+    const QVariant value = stat.value(member).toVariant();
+    return beyond64Bits(value) ? -1 : value.toLongLong();
+}
+
 QStringList repoStatLines(const QJsonObject& stat)
 {
     QStringList lines;
     lines << QStringLiteral("[%1] /api/v0/repo/stat").arg(timestamp());
 
     // A node may report the limit as text (e.g. "10GB"); it is shown as given, ahead of the numbers.
+    // A limit beyond 64 bits means none is set, and gets no line.
     qint64 storageMax = -1;
     const QVariant storageMaxValue = stat.value(QLatin1String("StorageMax")).toVariant();
-    bool isNumber = false;
-    const qint64 number = storageMaxValue.toLongLong(&isNumber);
-    if (isNumber)
-        storageMax = number;
-    else if (storageMaxValue.canConvert<QString>())
-        lines << QStringLiteral("StorageMax: %1").arg(storageMaxValue.toString());
+    if (!beyond64Bits(storageMaxValue)) {
+        bool isNumber = false;
+        const qint64 number = storageMaxValue.toLongLong(&isNumber);
+        if (isNumber)
+            storageMax = number;
+        else if (storageMaxValue.canConvert<QString>())
+            lines << QStringLiteral("StorageMax: %1").arg(storageMaxValue.toString());
+    }
 
-    const qint64 numObjects = stat.value(QLatin1String("NumObjects")).toVariant().toLongLong();
+    const qint64 numObjects = countOf(stat, QLatin1String("NumObjects"));
     lines << QStringLiteral("NumObjects: %1").arg(numObjects < 0 ? kNoValue : QString::number(numObjects));
-    lines << QStringLiteral("RepoSize: %1")
-                 .arg(sizeWithBytes(stat.value(QLatin1String("RepoSize")).toVariant().toLongLong()));
+    lines << QStringLiteral("RepoSize: %1").arg(sizeWithBytes(countOf(stat, QLatin1String("RepoSize"))));
     if (storageMax >= 0)
         lines << QStringLiteral("StorageMax: %1").arg(sizeWithBytes(storageMax));
 

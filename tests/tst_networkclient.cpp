@@ -171,6 +171,30 @@ private slots:
         QCOMPARE(events, (QStringList { u"removeResult:/a|/b:ok:/a|/b"_s }));
     }
 
+    // Addresses reach the node exactly as typed, whatever characters they hold.
+    void addressesReachTheNodeAsTyped_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("percent escape") << u"/dns4/a%41b/tcp/1"_s;
+        QTest::newRow("lone percent") << u"/dns4/a%zz/tcp/1"_s;
+        QTest::newRow("query delimiters") << u"/dns4/a&arg=b#c+d/tcp/1"_s;
+    }
+    void addressesReachTheNodeAsTyped()
+    {
+        QFETCH(QString, address);
+        node->route(u"/swarm/connect"_s, FakeKuboNode::json("{}"));
+        node->route(u"/bootstrap/add"_s, FakeKuboNode::json(R"({"Peers":[]})"));
+        node->route(u"/bootstrap/rm"_s, FakeKuboNode::json(R"({"Peers":[]})"));
+        client->swarmConnect(address);
+        client->bootstrapAddPeer(address);
+        client->bootstrapRemovePeers({ address, u"/b"_s });
+        QTRY_COMPARE(node->requests().size(), 3);
+        QCOMPARE(node->requests(u"/swarm/connect"_s).first().queryValues(u"arg"_s), QStringList { address });
+        QCOMPARE(node->requests(u"/bootstrap/add"_s).first().queryValues(u"arg"_s), QStringList { address });
+        QCOMPARE(node->requests(u"/bootstrap/rm"_s).first().queryValues(u"arg"_s),
+            (QStringList { address, u"/b"_s }));
+    }
+
     void failedConnectReportsThenResults()
     {
         node->route(u"/swarm/connect"_s, FakeKuboNode::kuboError(u"dial backoff"_s));
@@ -209,7 +233,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("peers") << u"peers"_s << u"/swarm/peers"_s << QString()
                                << QByteArray(R"({"Peers":[{"Addr":"/a","Peer":"p"},{"Peer":"q"}]})")
-                               << u"/a|q"_s;
+                               << u"/a/p2p/p|q"_s;
         QTest::newRow("addrs") << u"addrs"_s << u"/swarm/addrs"_s << QString()
                                << QByteArray(R"({"Addrs":{"p2":["/x"],"p1":[]}})") << u"p1=|p2=/x"_s;
         QTest::newRow("listen") << u"listen"_s << u"/swarm/addrs/listen"_s << QString()

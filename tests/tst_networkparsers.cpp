@@ -62,12 +62,22 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("ids only") << QByteArray(R"({"Peers":[{"Peer":"p1"},{"Peer":"p2"}]})")
                                   << QStringList { u"p1"_s, u"p2"_s };
-        QTest::newRow("address before id")
+        // A node sends the transport address and the id apart; a disconnect needs both together.
+        QTest::newRow("address with its id")
             << QByteArray(R"({"Peers":[{"Addr":"/ip4/1.2.3.4/tcp/1","Peer":"p1"}]})")
-            << QStringList { u"/ip4/1.2.3.4/tcp/1"_s };
+            << QStringList { u"/ip4/1.2.3.4/tcp/1/p2p/p1"_s };
+        QTest::newRow("address already ending with its id")
+            << QByteArray(R"({"Peers":[{"Addr":"/ip4/1.2.3.4/tcp/1/p2p/p1","Peer":"p1"},)"
+                          R"({"Addr":"/ip4/1.2.3.4/tcp/2/ipfs/p2","Peer":"p2"}]})")
+            << QStringList { u"/ip4/1.2.3.4/tcp/1/p2p/p1"_s, u"/ip4/1.2.3.4/tcp/2/ipfs/p2"_s };
+        QTest::newRow("relayed address gets the peer's id")
+            << QByteArray(R"({"Peers":[{"Addr":"/ip4/1.2.3.4/tcp/1/p2p/relay/p2p-circuit","Peer":"p1"}]})")
+            << QStringList { u"/ip4/1.2.3.4/tcp/1/p2p/relay/p2p-circuit/p2p/p1"_s };
+        QTest::newRow("address without id") << QByteArray(R"({"Peers":[{"Addr":"/ip4/1.2.3.4/tcp/1"}]})")
+                                            << QStringList { u"/ip4/1.2.3.4/tcp/1"_s };
         QTest::newRow("empty Addr, Address used")
-            << QByteArray(R"({"Peers":[{"Addr":"","Address":" /ip4/5.6.7.8 ","Peer":"p"}]})")
-            << QStringList { u"/ip4/5.6.7.8"_s };
+            << QByteArray(R"({"Peers":[{"Addr":"","Address":" /ip4/5.6.7.8 ","Peer":" p "}]})")
+            << QStringList { u"/ip4/5.6.7.8/p2p/p"_s };
         QTest::newRow("lower-case keys") << QByteArray(R"({"Peers":[{"addr":"a"},{"id":"i"},{"peer":"q"}]})")
                                          << QStringList { u"a"_s, u"i"_s, u"q"_s };
         QTest::newRow("neither dropped")

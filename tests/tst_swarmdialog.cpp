@@ -102,9 +102,42 @@ class TestSwarmDialog : public QObject
             u"/swarm/addrs"_s, FakeKuboNode::json(R"({"Addrs":{"pz":["/z1","/z2"],"pa":["/a1"],"Pm":[]}})"));
         node->route(u"/swarm/addrs/listen"_s,
             FakeKuboNode::json(toJson(stringsReply({ u"/ip4/0.0.0.0/tcp/4001"_s }))));
+        routeBootstrapLikeANode({ u"/dnsaddr/one"_s, u"/dnsaddr/two"_s, u"/dnsaddr/three"_s });
+    }
+
+    // The bootstrap commands as a node answers them: add and rm report only the peers they added
+    // or removed; the list command alone reports the list.
+    QStringList nodeBootstrap;
+    void routeBootstrapLikeANode(const QStringList& initial)
+    {
+        nodeBootstrap = initial;
+        const auto answer
+            = [](const QStringList& peers) { return FakeKuboNode::json(toJson(bootstrapReply(peers))); };
         node->route(u"/bootstrap/list"_s,
-            FakeKuboNode::json(
-                toJson(bootstrapReply({ u"/dnsaddr/one"_s, u"/dnsaddr/two"_s, u"/dnsaddr/three"_s }))));
+            [this, answer](const FakeKuboNode::Request&) { return answer(nodeBootstrap); });
+        node->route(u"/bootstrap/add"_s, [this, answer](const FakeKuboNode::Request& request) {
+            QStringList added;
+            for (const QString& peer : request.queryValues(u"arg"_s)) {
+                if (!nodeBootstrap.contains(peer)) {
+                    nodeBootstrap.append(peer);
+                    added.append(peer);
+                }
+            }
+            return answer(added);
+        });
+        node->route(u"/bootstrap/rm"_s, [this, answer](const FakeKuboNode::Request& request) {
+            QStringList removed;
+            for (const QString& peer : request.queryValues(u"arg"_s)) {
+                if (nodeBootstrap.removeAll(peer) > 0)
+                    removed.append(peer);
+            }
+            return answer(removed);
+        });
+        node->route(u"/bootstrap/rm/all"_s, [this, answer](const FakeKuboNode::Request&) {
+            const QStringList removed = nodeBootstrap;
+            nodeBootstrap.clear();
+            return answer(removed);
+        });
     }
 
     // Shows the window and waits until its first refresh has finished.
@@ -236,14 +269,30 @@ private slots:
     void disconnectTakesSelectedRowOverField()
     {
         openLoaded();
-        node->route(u"/swarm/disconnect"_s, FakeKuboNode::json("{}"));
-        child<QLineEdit>("peerEdit")->setText(u"/typed"_s);
+        // As a node does: a disconnect needs the peer's id in the address.
+        node->route(u"/swarm/disconnect"_s, [](const FakeKuboNode::Request& request) {
+            return request.queryValue(u"arg"_s).contains("/p2p/"_L1)
+                ? FakeKuboNode::json("{}")
+                : FakeKuboNode::kuboError(u"invalid p2p multiaddr"_s);
+        });
+        child<QLineEdit>("peerEdit")->setText(u"/ip4/3.3.3.3/tcp/3/p2p/pc"_s);
         table("peersTable")->selectRow(1);
         button("disconnectButton")->click();
         QTRY_COMPARE(statusLabel()->text(), u"Disconnect: Disconnected."_s);
-        QCOMPARE(
-            node->requests(u"/swarm/disconnect"_s).first().queryValue(u"arg"_s), u"/ip4/2.2.2.2/tcp/2"_s);
+        QCOMPARE(node->requests(u"/swarm/disconnect"_s).first().queryValue(u"arg"_s),
+            u"/ip4/2.2.2.2/tcp/2/p2p/pb"_s);
 
+        // A selected row the filter hides is not the target: the field is.
+        QTRY_COMPARE(node->requestCount(u"/swarm/peers"_s), 2); // the reload after the disconnect
+        QTRY_COMPARE(table("peersTable")->rowCount(), 2);
+        table("peersTable")->selectRow(1);
+        child<QLineEdit>("filterEdit")->setText(u"1.1.1.1"_s);
+        button("disconnectButton")->click();
+        QTRY_COMPARE(node->requestCount(u"/swarm/disconnect"_s), 2);
+        QCOMPARE(node->requests(u"/swarm/disconnect"_s).last().queryValue(u"arg"_s),
+            u"/ip4/3.3.3.3/tcp/3/p2p/pc"_s);
+
+        child<QLineEdit>("filterEdit")->clear();
         table("peersTable")->clearSelection();
         child<QLineEdit>("peerEdit")->clear();
         button("disconnectButton")->click();
@@ -254,25 +303,32 @@ private slots:
     void removeSelectedSendsRowsOrField()
     {
         openLoaded();
-        node->route(u"/bootstrap/rm"_s, FakeKuboNode::json(R"({"Peers":["/left"]})"));
         QTableWidget* bootstrap = table("bootstrapTable");
-        bootstrap->selectAll();
+        bootstrap->setRangeSelected(QTableWidgetSelectionRange(0, 0, 0, 0), true);
+        bootstrap->setRangeSelected(QTableWidgetSelectionRange(2, 0, 2, 0), true);
         button("bootstrapRemoveSelectedButton")->click();
-        QCOMPARE(statusLabel()->text(), u"Removing 3 bootstrap peer(s)..."_s);
-        QTRY_COMPARE(statusLabel()->text(), u"Removed 3 bootstrap peer(s)."_s);
-        QCOMPARE(node->requests(u"/bootstrap/rm"_s).first().queryValues(u"arg"_s).size(), 3);
-        QCOMPARE(column(bootstrap), QStringList { u"/left"_s }); // the list from that very reply
-        QCOMPARE(statusMessages().last(), u"Bootstrap peers removed: 3"_s);
+        QCOMPARE(statusLabel()->text(), u"Removing 2 bootstrap peer(s)..."_s);
+        QTRY_COMPARE(statusLabel()->text(), u"Removed 2 bootstrap peer(s)."_s);
+        QCOMPARE(node->requests(u"/bootstrap/rm"_s).first().queryValues(u"arg"_s),
+            (QStringList { u"/dnsaddr/one"_s, u"/dnsaddr/three"_s }));
+        QCOMPARE(statusMessages().last(), u"Bootstrap peers removed: 2"_s);
+        // The node answered with the removed peers; the table shows what is left on the node.
+        QTRY_COMPARE(column(bootstrap), QStringList { u"/dnsaddr/two"_s });
+        QCOMPARE(child<QLabel>("summaryLabel")->text(),
+            u"Connected peers: 2 | Listen addrs: 1 | Known peers: 3 | Bootstrap peers: 1"_s);
+        QCOMPARE(statusLabel()->text(), u"Removed 2 bootstrap peer(s)."_s); // the re-read keeps it
 
         bootstrap->clearSelection();
-        child<QLineEdit>("bootstrapEdit")->setText(u" /typed "_s);
+        child<QLineEdit>("bootstrapEdit")->setText(u" /dnsaddr/two "_s);
         button("bootstrapRemoveSelectedButton")->click();
         QTRY_COMPARE(node->requestCount(u"/bootstrap/rm"_s), 2);
-        QCOMPARE(
-            node->requests(u"/bootstrap/rm"_s).last().queryValues(u"arg"_s), QStringList { u"/typed"_s });
+        QCOMPARE(node->requests(u"/bootstrap/rm"_s).last().queryValues(u"arg"_s),
+            QStringList { u"/dnsaddr/two"_s });
+        QTRY_COMPARE(bootstrap->rowCount(), 0);
+        QVERIFY(!button("bootstrapRemoveAllButton")->isEnabled());
 
         child<QLineEdit>("bootstrapEdit")->clear();
-        QTRY_COMPARE(statusLabel()->text(), u"Removed 1 bootstrap peer(s)."_s);
+        QCOMPARE(statusLabel()->text(), u"Removed 1 bootstrap peer(s)."_s);
         button("bootstrapRemoveSelectedButton")->click();
         QCOMPARE(statusLabel()->text(), u"Select bootstrap peers to remove or enter one in the field."_s);
         QCOMPARE(statusMessages().last(), u"Bootstrap remove failed: no peer selected"_s);
@@ -282,7 +338,6 @@ private slots:
     void removeSelectedSkipsFilteredOutRows()
     {
         openLoaded();
-        node->route(u"/bootstrap/rm"_s, FakeKuboNode::json(R"({"Peers":[]})"));
         table("bootstrapTable")->selectAll();
         child<QLineEdit>("filterEdit")->setText(u"T"_s); // "two", "three"
         button("bootstrapRemoveSelectedButton")->click();
@@ -304,7 +359,6 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, sent);
         openLoaded();
-        node->route(u"/bootstrap/rm/all"_s, FakeKuboNode::json(R"({"Peers":[]})"));
         MessageBoxAnswer seen;
         answerNextMessageBox(QMessageBox::StandardButton(answer), &seen);
         button("bootstrapRemoveAllButton")->click();
@@ -320,6 +374,7 @@ private slots:
             return;
         }
         QCOMPARE(statusLabel()->text(), u"Removing all bootstrap peers..."_s);
+        // The node reports the three removed peers; the list read again is empty.
         QTRY_COMPARE(table("bootstrapTable")->rowCount(), 0);
         QCOMPARE(statusLabel()->text(), u"Removed all bootstrap peers."_s);
         QVERIFY(!button("bootstrapRemoveAllButton")->isEnabled());
@@ -334,20 +389,24 @@ private slots:
         QCOMPARE(statusLabel()->text(), u"Bootstrap peer address is required."_s);
         QCOMPARE(statusMessages().last(), u"Bootstrap add failed: peer address is required"_s);
 
-        node->route(u"/bootstrap/add"_s, FakeKuboNode::json(R"({"Peers":["/new"]})"));
         child<QLineEdit>("bootstrapEdit")->setText(u"/new"_s);
         button("bootstrapAddButton")->click();
         QCOMPARE(statusLabel()->text(), u"Adding bootstrap peer /new..."_s);
         QTRY_COMPARE(statusLabel()->text(), u"Added bootstrap peer: /new"_s);
         QCOMPARE(statusMessages().last(), u"Bootstrap peer added: /new"_s);
-        QCOMPARE(column(table("bootstrapTable")), QStringList { u"/new"_s });
+        // The node answered with the added peer only; the table shows the whole list.
+        const QStringList all { u"/dnsaddr/one"_s, u"/dnsaddr/two"_s, u"/dnsaddr/three"_s, u"/new"_s };
+        QTRY_COMPARE(column(table("bootstrapTable")), all);
+        QCOMPARE(node->requestCount(u"/bootstrap/list"_s), 2);
 
         node->route(u"/bootstrap/add"_s, FakeKuboNode::kuboError(u"bad multiaddr"_s, 1));
         button("bootstrapAddButton")->click();
         QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
         QVERIFY(
             statusMessages().last().startsWith("Bootstrap error: Failed to add bootstrap peer /new: "_L1));
-        QCOMPARE(column(table("bootstrapTable")), QStringList { u"/new"_s }); // kept
+        QTest::qWait(50);
+        QCOMPARE(column(table("bootstrapTable")), all); // kept, and not read again
+        QCOMPARE(node->requestCount(u"/bootstrap/list"_s), 2);
     }
 
     void filterMatchesAnyCellIgnoringCase()
@@ -367,7 +426,7 @@ private slots:
         filter->setText(u"2.2.2.2"_s);
         button("refreshButton")->click();
         QTRY_VERIFY(button("refreshButton")->isEnabled());
-        QCOMPARE(visibleRows(table("peersTable")), QStringList { u"/ip4/2.2.2.2/tcp/2"_s });
+        QCOMPARE(visibleRows(table("peersTable")), QStringList { u"/ip4/2.2.2.2/tcp/2/p2p/pb"_s });
 
         SwarmDialog::applyTableFilter(nullptr, u"x"_s); // harmless
     }

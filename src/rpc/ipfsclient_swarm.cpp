@@ -8,11 +8,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Addresses are typed or pasted by the user: a '%' in them must reach the node as itself, not
+// as the start of an escape ("%41" would arrive as "A").
 QUrlQuery argQuery(const QStringList& args)
 {
     QUrlQuery query;
     for (const QString& arg : args)
-        query.addQueryItem(u"arg"_s, arg);
+        query.addQueryItem(u"arg"_s, QString(arg).replace(u'%', "%25"_L1));
     return query;
 }
 

@@ -38,6 +38,19 @@ QStringList parseBootstrapPeers(const QJsonObject& object)
     return {};
 }
 
+namespace {
+
+// A node sends the connection's transport address and the peer id apart; only the two together
+// name the peer for a disconnect, and that is the form the node prints itself.
+QString withPeerId(const QString& address, const QString& id)
+{
+    if (id.isEmpty() || address.endsWith(u"/p2p/"_s + id) || address.endsWith(u"/ipfs/"_s + id))
+        return address;
+    return address + u"/p2p/"_s + id;
+}
+
+} // namespace
+
 QStringList parseSwarmPeers(const QJsonObject& object)
 {
     const QJsonValue peers = object.value("Peers"_L1);
@@ -54,9 +67,9 @@ QStringList parseSwarmPeers(const QJsonObject& object)
         QString entry;
         if (element.isObject()) {
             const QJsonObject peer = element.toObject();
-            entry = firstNonEmptyString(peer, addressKeys);
-            if (entry.isEmpty())
-                entry = firstNonEmptyString(peer, idKeys);
+            const QString address = firstNonEmptyString(peer, addressKeys);
+            const QString id = firstNonEmptyString(peer, idKeys);
+            entry = address.isEmpty() ? id : withPeerId(address, id);
         } else {
             entry = element.toString().trimmed();
         }

@@ -18,7 +18,8 @@ QStringList trimmedNonEmptyStrings(const QJsonValue& value);
 // "Peers" when it is an array, else "BootstrapPeers" when it is an array.
 QStringList parseBootstrapPeers(const QJsonObject& object);
 
-// One entry per connected peer: its address, or failing that its id ("Peers"), else "Strings".
+// One entry per connected peer ("Peers"): its address followed by "/p2p/<id>" unless it ends so
+// already, or failing that its id; else the entries of "Strings".
 QStringList parseSwarmPeers(const QJsonObject& object);
 
 // Peer id -> known addresses, from "Addrs".

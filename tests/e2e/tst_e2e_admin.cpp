@@ -3,14 +3,23 @@
 #include "e2enode.h"
 #include "gcdialog.h"
 #include "ipfsclient.h"
+#include "modaldialogdriver.h"
+#include "networksnapshot.h"
+#include "networkstatsdialog.h"
+#include "swarmdialog.h"
 #include "testsettings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTextEdit>
+
+using namespace Qt::StringLiterals;
 
 // Node administration through the client against an independent node. Expectations come from the
 // node's own answers.
@@ -122,6 +131,125 @@ private slots:
         QCOMPARE(failed.first().at(0).toString(), QStringLiteral("listen"));
         QVERIFY(failed.first().at(1).toString().startsWith(QStringLiteral("Failed to fetch listen addresses: ")));
         QCOMPARE(errors.count(), 0);
+    }
+
+    void readsSwarmAddressesAndBitswapStatistics()
+    {
+        QSignalSpy addrs(client, &IpfsClient::swarmAddrsReceived);
+        client->fetchSwarmAddrs();
+        QVERIFY(addrs.wait(30000));
+        using PeerAddrs = QHash<QString, QStringList>;
+        QCOMPARE(addrs.first().first().value<PeerAddrs>().size(),
+            node.post(u"/swarm/addrs"_s).json().object().value("Addrs"_L1).toObject().size());
+
+        const QJsonObject expected
+            = node.post(u"/bitswap/stat"_s, { { u"verbose"_s, u"false"_s }, { u"human"_s, u"false"_s } })
+                  .json()
+                  .object();
+        QVERIFY(!expected.isEmpty());
+        QSignalSpy stat(client, &IpfsClient::bitswapStatReceived);
+        client->fetchBitswapStat(false, false);
+        QVERIFY(stat.wait(30000));
+        QCOMPARE(stat.first().first().toJsonObject(), expected);
+
+        // This node sends its counters as strings; the snapshot reads them as numbers.
+        NetworkSnapshot::State state;
+        state.bitswapOk = true;
+        state.bitswapStat = expected;
+        const QJsonObject counters
+            = NetworkSnapshot::build(state, QDateTime::currentDateTimeUtc())[u"bitswap"_s][u"counters"_s]
+                  .toObject();
+        QCOMPARE(counters[u"blocks_received"_s].toInteger(),
+            expected.value("BlocksReceived"_L1).toVariant().toLongLong());
+        QCOMPARE(counters[u"data_sent_bytes"_s].toInteger(),
+            expected.value("DataSent"_L1).toVariant().toLongLong());
+    }
+
+    void missingDhtStatisticsAreReportedAsAFailure()
+    {
+        // This node has no "/stats/dht".
+        QStringList events;
+        QObject listening; // ends the connections with this function
+        connect(client, &IpfsClient::errorOccurred, &listening,
+            [&events](const QString& m) { events << u"error:"_s + m; });
+        connect(client, &IpfsClient::dhtStatsFailed, &listening,
+            [&events](const QString& m) { events << u"failed:"_s + m; });
+        QSignalSpy failed(client, &IpfsClient::dhtStatsFailed);
+        client->fetchDhtStats(QString());
+        QVERIFY(failed.wait(30000));
+        QCOMPARE(events.size(), 2);
+        QVERIFY2(events.at(0).startsWith("error:Failed to get DHT stats: "_L1), qPrintable(events.at(0)));
+        QCOMPARE(events.at(1), u"failed:"_s + events.at(0).mid(6));
+    }
+
+    // The node answers a bootstrap add or remove with the peers it changed; the window shows the list.
+    void swarmWindowShowsTheNodesBootstrapList()
+    {
+        SwarmDialog dialog(client, nullptr);
+        auto* refresh = dialog.findChild<QPushButton*>(u"refreshButton"_s);
+        auto* table = dialog.findChild<QTableWidget*>(u"bootstrapTable"_s);
+        auto* edit = dialog.findChild<QLineEdit*>(u"bootstrapEdit"_s);
+        auto* statusLabel = dialog.findChild<QLabel*>(u"statusLabel"_s);
+        const auto shown = [table] {
+            QStringList rows;
+            for (int row = 0; row < table->rowCount(); ++row)
+                rows << table->item(row, 0)->text();
+            return rows;
+        };
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 30000);
+        QCOMPARE(shown(), nodeBootstrap());
+
+        const QString id = u"12D3KooWQzBowrP82xstYRQyLgwJ8JgDSenWUxRqTN4ZWvEEJFuF"_s;
+        const QStringList peers { u"/ip4/127.0.0.1/tcp/4001/p2p/"_s + id,
+            u"/ip4/127.0.0.2/tcp/4001/p2p/"_s + id };
+        for (const QString& peer : peers) {
+            edit->setText(peer);
+            dialog.findChild<QPushButton*>(u"bootstrapAddButton"_s)->click();
+            QTRY_VERIFY_WITH_TIMEOUT(shown().contains(peer), 30000);
+            QCOMPARE(statusLabel->text(), u"Added bootstrap peer: "_s + peer);
+        }
+        QCOMPARE(shown(), nodeBootstrap());
+        QCOMPARE(shown().size(), 2);
+
+        edit->clear();
+        table->selectRow(int(shown().indexOf(peers.first())));
+        dialog.findChild<QPushButton*>(u"bootstrapRemoveSelectedButton"_s)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringList { peers.last() }, 30000);
+        QCOMPARE(nodeBootstrap(), QStringList { peers.last() });
+
+        ModalDialogDriver::answerNext([](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal))
+                box->button(QMessageBox::Yes)->click();
+        });
+        dialog.findChild<QPushButton*>(u"bootstrapRemoveAllButton"_s)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 0, 30000);
+        QCOMPARE(statusLabel->text(), u"Removed all bootstrap peers."_s);
+        QVERIFY(nodeBootstrap().isEmpty());
+    }
+
+    void networkWindowWithoutDhtStatistics()
+    {
+        NetworkStatsDialog dialog(client, nullptr);
+        dialog.show();
+        auto* refresh = dialog.findChild<QPushButton*>(u"refreshButton"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 30000);
+        QCOMPARE(dialog.findChild<QLabel*>(u"statusLabel"_s)->text(),
+            u"Network diagnostics loaded with partial errors."_s);
+
+        const QJsonObject snapshot
+            = QJsonDocument::fromJson(dialog.findChild<QTextEdit*>(u"jsonEdit"_s)->toPlainText().toUtf8())
+                  .object();
+        const QJsonObject endpoints = snapshot[u"endpoint_status"_s].toObject();
+        QVERIFY(endpoints[u"swarm_peers"_s][u"ok"_s].toBool());
+        QVERIFY(endpoints[u"bitswap_stat"_s][u"ok"_s].toBool());
+        QVERIFY(!endpoints[u"dht_stats"_s][u"ok"_s].toBool());
+        QVERIFY(endpoints[u"dht_stats"_s][u"error"_s].toString().startsWith("Failed to get DHT stats: "_L1));
+        QCOMPARE(snapshot[u"swarm"_s][u"summary"_s][u"count"_s].toInt(),
+            node.post(u"/swarm/peers"_s).json().object().value("Peers"_L1).toArray().size());
+        // An offline node has no peers: poor connectivity.
+        QCOMPARE(snapshot[u"health"_s][u"state"_s].toString(), u"poor"_s);
+        QCOMPARE(snapshot[u"health"_s][u"signals"_s][1][u"message"_s], endpoints[u"dht_stats"_s][u"error"_s]);
     }
 
     void readsRepositoryStatistics()

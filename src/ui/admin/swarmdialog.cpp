@@ -292,18 +292,13 @@ void SwarmDialog::onAddrsReceived(const QHash<QString, QStringList>& table)
     markRefreshPartCompleted(u"addrs"_s);
 }
 
-void SwarmDialog::showBootstrapPeers(const QStringList& list)
+void SwarmDialog::onBootstrapPeersReceived(const QStringList& list)
 {
     bootstrapPeers = list;
     fillSingleColumn(bootstrapTable, bootstrapPeers);
     bootstrapRemoveAllButton->setEnabled(!bootstrapPeers.isEmpty());
     reapplyFilter();
     refreshSummary();
-}
-
-void SwarmDialog::onBootstrapPeersReceived(const QStringList& list)
-{
-    showBootstrapPeers(list);
     markRefreshPartCompleted(u"bootstrap-list"_s);
 }
 

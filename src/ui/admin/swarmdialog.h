@@ -54,7 +54,6 @@ private:
     void markRefreshPartCompleted(const QString& part);
     void setLoading(bool loading);
     void setStatus(const QString& text, bool error = false);
-    void showBootstrapPeers(const QStringList& list);
     void reapplyFilter();
 
     IpfsClient* client = nullptr;

@@ -128,26 +128,28 @@ void SwarmDialog::onBootstrapRemoveAllClicked()
     client->bootstrapRemoveAllPeers();
 }
 
-void SwarmDialog::onBootstrapAddResult(const QString& peer, bool ok, const QStringList& list)
+// A node answers an add or remove with the peers it added or removed, not with the list that
+// remains, so the list is read again; the table keeps its rows until that answer.
+void SwarmDialog::onBootstrapAddResult(const QString& peer, bool ok, const QStringList& /*changed*/)
 {
     if (!ok)
         return;
-    showBootstrapPeers(list);
     setStatus(u"Added bootstrap peer: %1"_s.arg(peer));
     emit statusMessageRequested(u"Bootstrap peer added: %1"_s.arg(peer));
+    client->fetchBootstrapPeers(false);
 }
 
-void SwarmDialog::onBootstrapRemoveResult(const QStringList& removed, bool ok, const QStringList& list)
+void SwarmDialog::onBootstrapRemoveResult(const QStringList& removed, bool ok, const QStringList& /*changed*/)
 {
     if (!ok)
         return;
-    showBootstrapPeers(list);
-    // Only a remove-all reports no removed peers: the node does not say how many there were.
+    // Only a remove-all reports no removed peers.
     if (removed.isEmpty()) {
         setStatus(u"Removed all bootstrap peers."_s);
         emit statusMessageRequested(u"Bootstrap peers removed: all"_s);
-        return;
+    } else {
+        setStatus(u"Removed %1 bootstrap peer(s)."_s.arg(removed.size()));
+        emit statusMessageRequested(u"Bootstrap peers removed: %1"_s.arg(removed.size()));
     }
-    setStatus(u"Removed %1 bootstrap peer(s)."_s.arg(removed.size()));
-    emit statusMessageRequested(u"Bootstrap peers removed: %1"_s.arg(removed.size()));
+    client->fetchBootstrapPeers(false);
 }

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "wholefilewrite.h"
 
 #include "addtoipfsdialog.h"
 #include "ipfsclient.h"
@@ -10,7 +11,6 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSaveFile>
 
 namespace {
 
@@ -28,26 +28,13 @@ QStringList addedCidList(const QString& rootCid, const QList<AddEntry>& entries)
     return cids;
 }
 
-// Writes one CID per line; returns the error text, empty on success. The list goes to a
-// temporary file first, so a failed write leaves an existing file as it was.
+// Writes one CID per line; returns the error text, empty on success.
 QString writeCidList(const QString& path, const QStringList& cids)
 {
-    QSaveFile file(path);
-    // A file the user may write in a folder where no temporary file can be made.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return file.errorString();
-    for (const QString& cid : cids) {
-        const QByteArray line = cid.toUtf8() + '\n';
-        if (file.write(line) != line.size()) {
-            const QString error = file.errorString();
-            file.cancelWriting();
-            return error;
-        }
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    QByteArray content;
+    for (const QString& cid : cids)
+        content += cid.toUtf8() + '\n';
+    return writeWholeFile(path, content, QIODevice::Text);
 }
 
 } // namespace

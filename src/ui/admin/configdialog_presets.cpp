@@ -2,6 +2,7 @@
 #include "configdialog.h"
 
 #include "configpresets.h"
+#include "wholefilewrite.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QSaveFile>
 
 namespace {
 
@@ -167,13 +167,9 @@ void ConfigDialog::onExportPresetsClicked()
         onError(QStringLiteral("No valid custom presets to export."));
         return;
     }
-    // Written whole or not at all: a full disk must not leave half a file reported as exported.
-    QSaveFile file(path);
-    // A file the user may write in a folder where no temporary file can be made.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size()
-        || !file.commit()) {
-        onError(QStringLiteral("Could not write file: %1").arg(file.errorString()));
+    const QString error = writeWholeFile(path, content);
+    if (!error.isEmpty()) {
+        onError(QStringLiteral("Could not write file: %1").arg(error));
         return;
     }
     showSuccess(QStringLiteral("Exported %1 preset(s).").arg(count));

@@ -2,10 +2,10 @@
 
 #include "dialogsizing.h"
 #include "ipfsclient.h"
+#include "wholefilewrite.h"
 
 #include <QClipboard>
 #include <QDateTime>
-#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -237,21 +237,13 @@ void NetworkStatsDialog::onSaveJsonClicked()
         this, u"Save network snapshot"_s, defaultName, u"JSON files (*.json);;All files (*)"_s);
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        setStatus(u"Failed to save snapshot: %1"_s.arg(file.errorString()), true);
-        emit statusMessageRequested(u"Failed to save network snapshot"_s);
-        return;
-    }
     // A full disk shows up only when writing; report it instead of claiming success.
-    const QByteArray bytes = text.toUtf8();
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    if (!written) {
-        setStatus(u"Failed to save snapshot: %1"_s.arg(file.errorString()), true);
+    const QString error = writeWholeFile(path, text.toUtf8(), QIODevice::Text);
+    if (!error.isEmpty()) {
+        setStatus(u"Failed to save snapshot: %1"_s.arg(error), true);
         emit statusMessageRequested(u"Failed to save network snapshot"_s);
         return;
     }
-    file.close();
     setStatus(u"Saved network snapshot: %1"_s.arg(path));
     emit statusMessageRequested(u"Network snapshot saved"_s);
 }

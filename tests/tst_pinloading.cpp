@@ -390,6 +390,34 @@ private slots:
         QVERIFY(errors.isEmpty());
     }
 
+    // A receiver of the delivery's progress signal that begins a new load outdates the list being
+    // delivered: it is not emitted after that.
+    void loadBegunByAReceiverOfTheDelivery()
+    {
+        int served = 0;
+        node->route(QStringLiteral("/pin/ls"), [&served](const FakeKuboNode::Request&) {
+            return FakeKuboNode::json(pinLine(++served == 1 ? "bafyOld" : "bafyNew", "recursive"));
+        });
+        QSignalSpy pins(client, &IpfsClient::pinsReceived);
+        bool replyFinished = false;
+        bool reloaded = false;
+        connect(client, &IpfsClient::connectionStatusChanged, this, [&] { replyFinished = true; });
+        connect(client, &IpfsClient::streamEntriesLoaded, this, [&] {
+            if (!replyFinished || reloaded)
+                return;
+            reloaded = true;
+            client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
+        });
+
+        client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
+        QTRY_COMPARE(pins.size(), 1);
+        waitForRepliesReleased();
+        QTest::qWait(100);
+        QVERIFY(reloaded);
+        QCOMPARE(pins.size(), 1);
+        QCOMPARE(cidsOf(pinsOf(pins)), QStringList { QStringLiteral("bafyNew") });
+    }
+
     // A large body that is in at once is read a slice per turn of the event loop; a load begun or a
     // cancel between two slices leaves the rest of it unread and unreported.
     void newLoadBetweenSlicesOfALargeBody_data()

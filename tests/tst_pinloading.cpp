@@ -7,6 +7,8 @@
 #include "ipfsclient.h"
 #include "pinlistparser.h"
 
+#include <memory>
+
 Q_DECLARE_METATYPE(FakeKuboNode::Response)
 
 namespace {
@@ -386,6 +388,113 @@ private slots:
         QCOMPARE(progress.size(), seen);
         QVERIFY(status.isEmpty());
         QVERIFY(errors.isEmpty());
+    }
+
+    // A receiver of the delivery's progress signal that begins a new load outdates the list being
+    // delivered: it is not emitted after that.
+    void loadBegunByAReceiverOfTheDelivery()
+    {
+        int served = 0;
+        node->route(QStringLiteral("/pin/ls"), [&served](const FakeKuboNode::Request&) {
+            return FakeKuboNode::json(pinLine(++served == 1 ? "bafyOld" : "bafyNew", "recursive"));
+        });
+        QSignalSpy pins(client, &IpfsClient::pinsReceived);
+        bool replyFinished = false;
+        bool reloaded = false;
+        connect(client, &IpfsClient::connectionStatusChanged, this, [&] { replyFinished = true; });
+        connect(client, &IpfsClient::streamEntriesLoaded, this, [&] {
+            if (!replyFinished || reloaded)
+                return;
+            reloaded = true;
+            client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
+        });
+
+        client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
+        QTRY_COMPARE(pins.size(), 1);
+        waitForRepliesReleased();
+        QTest::qWait(100);
+        QVERIFY(reloaded);
+        QCOMPARE(pins.size(), 1);
+        QCOMPARE(cidsOf(pinsOf(pins)), QStringList { QStringLiteral("bafyNew") });
+    }
+
+    // A large body that is in at once is read a slice per turn of the event loop; a load begun or a
+    // cancel between two slices leaves the rest of it unread and unreported.
+    void newLoadBetweenSlicesOfALargeBody_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("cancel") << true;
+        QTest::newRow("new load") << false;
+    }
+
+    void newLoadBetweenSlicesOfALargeBody()
+    {
+        QFETCH(bool, cancel);
+        // Shared with the serving thread; on the heap, as no stack frame of this thread may be reused
+        // for it while that thread could still be touching it.
+        struct Served {
+            QByteArray large;
+            QAtomicInt requests = 0;
+        };
+        const auto served = std::make_shared<Served>();
+        for (int i = 0; i < 80000; ++i)
+            served->large += pinLine(
+                "bafybeigdyrzt5sfp7udm7hu76uh7y26nf3efuylqabf3oclgtqy55fbzdi" + QByteArray::number(i),
+                "recursive");
+        // Served from a thread of its own, so that the body can arrive while this thread is busy.
+        QThread serving;
+        auto* remote = new FakeKuboNode;
+        connect(&serving, &QThread::finished, remote, &QObject::deleteLater);
+        remote->route(QStringLiteral("/pin/ls"), [served](const FakeKuboNode::Request&) {
+            if (served->requests.fetchAndAddOrdered(1) > 0)
+                return FakeKuboNode::json(pinLine("bafyNext", "direct"));
+            QThread::msleep(300); // lets the test thread see the request before the answer
+            return FakeKuboNode::json(served->large);
+        });
+        // Listening before the move: the thread then only serves.
+        QVERIFY(remote->start());
+        const quint16 port = remote->port();
+        remote->moveToThread(&serving);
+        serving.start();
+        auto stopServing = qScopeGuard([&] {
+            serving.quit();
+            serving.wait();
+        });
+        client->setEndpoint(QStringLiteral("127.0.0.1"), port);
+
+        QSignalSpy pins(client, &IpfsClient::pinsReceived);
+        QSignalSpy errors(client, &IpfsClient::errorOccurred);
+        QSignalSpy status(client, &IpfsClient::connectionStatusChanged);
+        QList<int> counts;
+        bool leftUnread = false;
+        connect(client, &IpfsClient::streamEntriesLoaded, this, [&](const QString&, int count) {
+            counts << count;
+            if (counts.size() > 1)
+                return;
+            const QList<QNetworkReply*> replies = client->findChildren<QNetworkReply*>();
+            leftUnread = replies.size() == 1 && replies.first()->bytesAvailable() > 0;
+            if (cancel)
+                client->cancelActiveLoading();
+            else
+                client->fetchPins(QStringLiteral("direct"), QStringLiteral("base32"), true);
+        });
+
+        client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(served->requests.loadAcquire(), 1, 10000);
+        QThread::msleep(1500); // busy: the whole body comes in meanwhile
+        QTRY_VERIFY(!counts.isEmpty());
+        QVERIFY2(leftUnread, "the body was read whole in one turn");
+        if (!cancel) {
+            QTRY_COMPARE(pins.size(), 1);
+            QCOMPARE(cidsOf(pinsOf(pins)), QStringList { QStringLiteral("bafyNext") });
+            QCOMPARE(counts.mid(1), (QList<int> { 1, 1 }));
+        }
+        waitForRepliesReleased();
+        QTest::qWait(200); // a worker result of the large body would have come by now
+        QCOMPARE(pins.size(), cancel ? 0 : 1);
+        QCOMPARE(counts.size(), cancel ? 1 : 3);
+        QVERIFY(errors.isEmpty());
+        QCOMPARE(status.size(), cancel ? 0 : 1);
     }
 
     void cancelAbortsHeldLoadSilently()

@@ -192,9 +192,12 @@ void IpfsClient::onPinsReplyReadyRead(QNetworkReply* reply)
         QMetaObject::invokeMethod(
             reply,
             [this, reply] {
+                // Gone when the reply was finished or outdated meanwhile: nothing is left to read,
+                // and reading would leave an empty stream behind under a pointer soon dangling.
                 const auto next = pinStreams.find(reply);
-                if (next != pinStreams.end())
-                    next->sliceScheduled = false;
+                if (next == pinStreams.end())
+                    return;
+                next->sliceScheduled = false;
                 onPinsReplyReadyRead(reply);
             },
             Qt::QueuedConnection);

@@ -1,18 +1,21 @@
 #include <QtTest>
 
+#include "appsettings.h"
 #include "e2enode.h"
-#include "pincontentsdialog.h"
 #include "ipfsclient.h"
+#include "pincontentsdialog.h"
 #include "testsettings.h"
 
 #include <QApplication>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QJsonObject>
 
 // The client against an independent node: every expectation is read from the node's own answers.
 class TestE2eClient : public QObject
@@ -20,8 +23,8 @@ class TestE2eClient : public QObject
     Q_OBJECT
 
     E2eNode node;
-    QString folderCid;   // recursive pin of a wrapped folder
-    QString directCid;   // direct pin
+    QString folderCid; // recursive pin of a wrapped folder
+    QString directCid; // direct pin
     QString unpinnedCid; // stored, not pinned
 
     // The node's own view of its pins of one type, in the text form the client asks for.
@@ -56,7 +59,8 @@ class TestE2eClient : public QObject
     }
 
     QList<QPair<QString, QByteArray>> folderFiles { { QStringLiteral("docs/readme.txt"), "read me\n" },
-        { QStringLiteral("docs/notes/a.txt"), "note a\n" }, { QStringLiteral("docs/notes/b.txt"), "note b\n" } };
+        { QStringLiteral("docs/notes/a.txt"), "note a\n" },
+        { QStringLiteral("docs/notes/b.txt"), "note b\n" } };
     QString docsCid; // the "docs" folder inside the wrapper
     QString readmeCid;
 
@@ -103,26 +107,33 @@ private slots:
         }
         QVERIFY(!docsCid.isEmpty() && !readmeCid.isEmpty());
 
-        const QList<QPair<QString, QString>> unpinnedAdd { { QStringLiteral("cid-version"), QStringLiteral("1") },
+        const QList<QPair<QString, QString>> unpinnedAdd { { QStringLiteral("cid-version"),
+                                                               QStringLiteral("1") },
             { QStringLiteral("pin"), QStringLiteral("false") } };
         directCid = base32(node.add({ { QStringLiteral("direct.txt"), "direct\n" } }, unpinnedAdd)
-                               .last().value(QStringLiteral("Hash")).toString());
+                               .last()
+                               .value(QStringLiteral("Hash"))
+                               .toString());
         QCOMPARE(node.post(QStringLiteral("/pin/add"),
-                     { { QStringLiteral("arg"), directCid }, { QStringLiteral("recursive"), QStringLiteral("false") } })
+                         { { QStringLiteral("arg"), directCid },
+                             { QStringLiteral("recursive"), QStringLiteral("false") } })
                      .status,
             200);
         unpinnedCid = base32(node.add({ { QStringLiteral("loose.txt"), "loose\n" } }, unpinnedAdd)
-                                 .last().value(QStringLiteral("Hash")).toString());
+                                 .last()
+                                 .value(QStringLiteral("Hash"))
+                                 .toString());
     }
 
     void listsPinsOfEveryFilter_data()
     {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QStringList>("nodeTypes");
-        QTest::newRow("recursive") << QStringLiteral("recursive") << QStringList { QStringLiteral("recursive") };
+        QTest::newRow("recursive") << QStringLiteral("recursive")
+                                   << QStringList { QStringLiteral("recursive") };
         QTest::newRow("direct") << QStringLiteral("direct") << QStringList { QStringLiteral("direct") };
-        QTest::newRow("recursive+direct") << QStringLiteral("recursive+direct")
-                                          << QStringList { QStringLiteral("recursive"), QStringLiteral("direct") };
+        QTest::newRow("recursive+direct") << QStringLiteral(
+            "recursive+direct") << QStringList { QStringLiteral("recursive"), QStringLiteral("direct") };
         QTest::newRow("indirect") << QStringLiteral("indirect") << QStringList { QStringLiteral("indirect") };
         QTest::newRow("all") << QStringLiteral("all") << QStringList { QStringLiteral("all") };
     }
@@ -178,10 +189,41 @@ private slots:
         QCOMPARE(info.first().at(1).toString(), id.value(QStringLiteral("AgentVersion")).toString());
     }
 
+    void guardsAgainstBrowsersAsTheFakeNodeDoes()
+    {
+        // What Qt sends by default ("User-Agent: Mozilla/5.0", no Origin) is refused as a browser,
+        // and only POST is served: the fake node's rules hold on an independent node too.
+        const QUrl url(QStringLiteral("http://%1:%2/api/v0/id").arg(node.host()).arg(node.port()));
+        QNetworkAccessManager bare;
+        const auto statusOf = [](QNetworkReply* reply) {
+            QSignalSpy done(reply, &QNetworkReply::finished);
+            if (!reply->isFinished())
+                done.wait(30000);
+            reply->deleteLater();
+            return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        };
+        QCOMPARE(statusOf(bare.post(QNetworkRequest(url), QByteArray())), 403);
+        QNetworkRequest get(url);
+        get.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
+        QCOMPARE(statusOf(bare.get(get)), 405);
+
+        // The client names itself and is served.
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
+        QSignalSpy info(&client, &IpfsClient::nodeInfoReceived);
+        QSignalSpy errors(&client, &IpfsClient::errorOccurred);
+        client.fetchNodeInfo();
+        QVERIFY(info.wait(30000));
+        QCOMPARE(errors.count(), 0);
+    }
+
     void listsAFolderAsTheNodeDoes()
     {
         const QJsonArray objects = node.post(QStringLiteral("/ls"), { { QStringLiteral("arg"), docsCid } })
-                                       .json().object().value(QStringLiteral("Objects")).toArray();
+                                       .json()
+                                       .object()
+                                       .value(QStringLiteral("Objects"))
+                                       .toArray();
         QVERIFY(!objects.isEmpty());
         QSet<QString> expected;
         for (const QJsonValue& link : objects.first().toObject().value(QStringLiteral("Links")).toArray())
@@ -246,7 +288,9 @@ private slots:
     void countsRefsAndTellsKinds()
     {
         const QByteArray refsBody = node.post(QStringLiteral("/refs"),
-            { { QStringLiteral("arg"), folderCid }, { QStringLiteral("recursive"), QStringLiteral("true") } }).body;
+                                            { { QStringLiteral("arg"), folderCid },
+                                                { QStringLiteral("recursive"), QStringLiteral("true") } })
+                                        .body;
         const int expectedRefs = int(refsBody.count("\"Ref\""));
         QVERIFY(expectedRefs > 0);
 
@@ -277,7 +321,8 @@ private slots:
         QVERIFY(sizes.wait(30000));
         QCOMPARE(sizes.first().at(1).value<qint64>(), qint64(-1));
         QCOMPARE(errors.count(), 1);
-        QVERIFY(errors.first().first().toString().startsWith(QStringLiteral("DAG stat failed for %1: ").arg(folderCid)));
+        QVERIFY(errors.first().first().toString().startsWith(
+            QStringLiteral("DAG stat failed for %1: ").arg(folderCid)));
     }
 
     void unpinRemovesThePin()

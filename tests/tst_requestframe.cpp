@@ -76,6 +76,30 @@ private slots:
         QCOMPARE(fresh.baseUrl(), QStringLiteral("http://::1:8081/api/v0"));
     }
 
+    void literalIpv6HostIsBracketedInRequests_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("bare") << QStringLiteral("::1") << QStringLiteral("http://[::1]:8081/api/v0/version");
+        QTest::newRow("bracketed") << QStringLiteral("[::1]")
+                                   << QStringLiteral("http://[::1]:8081/api/v0/version");
+        QTest::newRow("name") << QStringLiteral("localhost")
+                              << QStringLiteral("http://localhost:8081/api/v0/version");
+    }
+
+    void literalIpv6HostIsBracketedInRequests()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, url);
+        IpfsClient fresh;
+        fresh.setEndpoint(host, 8081);
+        QSignalSpy logged(&fresh, &IpfsClient::rpcRequestIssued);
+        fresh.ping();
+        QCOMPARE(logged.size(), 1);
+        QVERIFY2(logged.first().first().toString().endsWith(QStringLiteral(" POST ") + url),
+            qPrintable(logged.first().first().toString()));
+    }
+
     void requestFrame()
     {
         client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);

@@ -63,7 +63,11 @@ QString IpfsClient::baseUrl() const
 
 QNetworkRequest IpfsClient::buildRequest(const QString& path, const QUrlQuery& query)
 {
-    QUrl url(baseUrl() + path, QUrl::TolerantMode);
+    // A literal IPv6 host ("::1") needs brackets in a URL; without them every request would fail.
+    const bool bareIpv6Host = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['));
+    const QString base
+        = bareIpv6Host ? QStringLiteral("http://[%1]:%2/api/v0").arg(host, QString::number(port)) : baseUrl();
+    QUrl url(base + path, QUrl::TolerantMode);
     if (!query.isEmpty())
         url.setQuery(queryForNode(query), QUrl::StrictMode);
 

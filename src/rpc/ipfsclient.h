@@ -40,6 +40,9 @@ public:
 
     void setEndpoint(const QString& host, quint16 port);
     QString baseUrl() const;
+    // A request during which the node sends nothing for this long fails, so that no window waits
+    // for ever on a node that hangs; 0 waits for ever. Applies to requests sent afterwards.
+    void setTransferTimeout(int milliseconds) { transferTimeoutMs = milliseconds; }
     QString endpointHost() const { return host; }
     quint16 endpointPort() const { return port; }
 
@@ -210,10 +213,11 @@ private:
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
-    void startPinsRequest(const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
+    void startPinsRequest(
+        const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
     void registerLoadReply(QNetworkReply* reply);
     void deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
-                           bool compositeBatch, bool forUnpinned, quint64 epoch);
+        bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();
     void resetUnpinnedState();
 
@@ -233,13 +237,15 @@ private:
         QStringList formatted;
         int pending = 0;
     };
-    void completeUnpinConversion(const QSharedPointer<UnpinConversion>& conversion, int index,
-                                 const QString& converted);
+    void completeUnpinConversion(
+        const QSharedPointer<UnpinConversion>& conversion, int index, const QString& converted);
     void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
     QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
+    // Generous: a garbage collection or a DAG walk may keep the node silent for minutes.
+    int transferTimeoutMs = 5 * 60 * 1000;
     bool unpinnedActive = false;
     bool unpinnedPinsDone = false;
     bool unpinnedRefsDone = false;

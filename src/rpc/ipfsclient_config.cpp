@@ -1,5 +1,7 @@
 #include "ipfsclient.h"
 
+#include "replyerrors.h"
+
 #include <QBuffer>
 #include <QHttpMultiPart>
 #include <QJsonDocument>
@@ -25,7 +27,7 @@ QString readObjectReply(
 {
     const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError)
-        return failedText.arg(reply->errorString());
+        return failedText.arg(replyErrorString(reply));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
@@ -156,10 +158,8 @@ void IpfsClient::onConfigReplaceReplyFinished(QNetworkReply* reply)
     reply->deleteLater();
     const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError) {
-        QString detail = QString::fromUtf8(body).trimmed();
-        if (detail.isEmpty())
-            detail = reply->errorString();
-        const QString failure = QStringLiteral("Failed to replace config: %1").arg(detail);
+        const QString failure
+            = QStringLiteral("Failed to replace config: %1").arg(failureDetail(reply, body));
         emit errorOccurred(failure);
         emit configReplaceFailed(failure);
         return;

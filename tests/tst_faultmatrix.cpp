@@ -5,12 +5,10 @@
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
 #include <QInputDialog>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPushButton>
@@ -460,7 +458,13 @@ class TestFaultMatrix : public QObject
             };
             d.settled = [add] { return add->isEnabled(); };
             d.outcome = [this] { return statusSinceRun(); };
-            d.checkKept = [this] { QCOMPARE(model()->rowCount(), 3); };
+            d.checkKept = [this] {
+                QCOMPARE(model()->rowCount(), 3);
+                // The failure is also told in a box.
+                QVERIFY(std::any_of(boxes->seen.cbegin(), boxes->seen.cend(), [](const QString& box) {
+                    return box.startsWith(u"Add to IPFS failed: Add failed: "_s);
+                }));
+            };
             d.closesMainWindow = true;
             break;
         }

@@ -213,11 +213,10 @@ private:
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
-    void startPinsRequest(
-        const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
+    void startPinsRequest(const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
     void registerLoadReply(QNetworkReply* reply);
     void deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
-        bool compositeBatch, bool forUnpinned, quint64 epoch);
+                           bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();
     void resetUnpinnedState();
 
@@ -237,8 +236,8 @@ private:
         QStringList formatted;
         int pending = 0;
     };
-    void completeUnpinConversion(
-        const QSharedPointer<UnpinConversion>& conversion, int index, const QString& converted);
+    void completeUnpinConversion(const QSharedPointer<UnpinConversion>& conversion, int index,
+                                 const QString& converted);
     void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
     QNetworkAccessManager* networkManager = nullptr;

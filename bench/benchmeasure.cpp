@@ -2,6 +2,7 @@
 
 #include "appsettings.h"
 #include "benchnode.h"
+#include "benchsupport.h"
 #include "ipfsclient.h"
 #include "mainwindow.h"
 #include "pinfixture.h"
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QNetworkAccessManager>
@@ -28,69 +28,6 @@
 namespace {
 
 const QString kCompositeFilter = QStringLiteral("recursive+direct");
-
-double elapsedMs(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-// "VmHWM" or "VmRSS" of this process, in MiB.
-double procStatusMiB(const QByteArray& key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
-
-// Longest lateness of a 10 ms timer on the GUI thread while it runs.
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        ticker.setTimerType(Qt::PreciseTimer);
-        ticker.setInterval(kIntervalMs);
-        connect(&ticker, &QTimer::timeout, this, [this] {
-            const double gap = elapsedMs(sinceLastTick);
-            if (qEnvironmentVariableIsSet("VAXEL_BENCH_RSS")) {
-                static int tick = 0;
-                if (++tick % 5 == 0)
-                    std::fprintf(
-                        stderr, "rss %.0f MiB at %.0f ms\n", procStatusMiB("VmRSS"), elapsedMs(sinceStart));
-            }
-            if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE") && gap > 20)
-                std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", gap, elapsedMs(sinceStart));
-            worstGapMs = std::max(worstGapMs, gap);
-            sinceLastTick.start();
-        });
-    }
-    void start()
-    {
-        worstGapMs = 0;
-        sinceLastTick.start();
-        sinceStart.start();
-        ticker.start();
-    }
-    double stop()
-    {
-        worstGapMs = std::max(worstGapMs, elapsedMs(sinceLastTick));
-        ticker.stop();
-        return std::max(0.0, worstGapMs - kIntervalMs);
-    }
-
-private:
-    static constexpr int kIntervalMs = 10;
-    QTimer ticker;
-    QElapsedTimer sinceLastTick;
-    QElapsedTimer sinceStart;
-    double worstGapMs = 0;
-};
 
 struct LoadRun {
     double ms = 0;

@@ -135,6 +135,10 @@ void BenchNode::answer(QTcpSocket* socket, const QByteArray& method, const QByte
     const QUrlQuery query(url);
     const QString arg = query.queryItemValue(QStringLiteral("arg"), QUrl::FullyDecoded);
 
+    if (const auto fixed = fixedAnswers.constFind(command); fixed != fixedAnswers.cend()) {
+        sendWhole(socket, 200, *fixed);
+        return;
+    }
     if (command == u"/pin/ls") {
         const QString type = query.queryItemValue(QStringLiteral("type"));
         if (type == u"recursive")

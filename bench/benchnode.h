@@ -25,6 +25,12 @@ public:
 
     // Starts the node's thread and listens on 127.0.0.1; port 0 picks a free one.
     bool start(quint16 port = 0);
+
+    // Answers a command with this body as it stands; set before start().
+    void setFixedAnswer(const QString& command, const QByteArray& body)
+    {
+        fixedAnswers.insert(command, body);
+    }
     quint16 port() const { return listenPort; }
 
 private:
@@ -50,4 +56,5 @@ private:
     quint16 listenPort = 0;
     QHash<QTcpSocket*, Connection> connections;
     QByteArray refsLocal;
+    QHash<QString, QByteArray> fixedAnswers;
 };

@@ -1,10 +1,13 @@
 // vaxel-bench: times the pin road at 10,000, 100,000 and 1,000,000 pins against a node of its
-// own, each size in a fresh child process. "--serve N --port P" only serves N pins, to try the
-// application by hand.
+// own, each size in a fresh child process, and the network windows on a busy node's answers.
+// "--serve N --port P" only serves N pins, to try the application by hand; "--soak" runs the
+// refresh cycle for a simulated day and reports memory.
 
 #include "benchmeasure.h"
 #include "benchnode.h"
+#include "networkwindows.h"
 #include "pinfixture.h"
+#include "soak.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -21,6 +24,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -142,6 +146,57 @@ void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
     }
 }
 
+void printNetworkWindows(const QJsonObject& windows)
+{
+    QTextStream out(stdout);
+    const auto line = [&](const QString& label, const char* key) {
+        const QJsonObject figure = windows.value(QLatin1String(key)).toObject();
+        out << QStringLiteral("%1%2 ms   longest stall %3 ms   target 1000 ms\n")
+                   .arg(label, -58)
+                   .arg(number(figure.value(QLatin1String("ms")).toDouble(), 0), 6)
+                   .arg(number(figure.value(QLatin1String("stallMs")).toDouble(), 0), 5);
+    };
+    out << QStringLiteral("\nnetwork windows, from show to loaded:\n");
+    line(QStringLiteral("DHT stats: %1 peers in %2 buckets")
+             .arg(grouped(windows.value(QLatin1String("dhtPeers")).toInt()))
+             .arg(windows.value(QLatin1String("dhtBuckets")).toInt()),
+        "dht");
+    line(QStringLiteral("swarm: %1 peers with their addresses")
+             .arg(grouped(windows.value(QLatin1String("swarmPeers")).toInt())),
+        "swarm");
+    line(QStringLiteral("network stats snapshot: the same peers and DHTs"), "network");
+}
+
+void printSoak(const QJsonObject& soak)
+{
+    const QJsonObject start = soak.value(QLatin1String("start")).toObject();
+    const QJsonObject end = soak.value(QLatin1String("end")).toObject();
+    std::printf("\nsoak: %d pins, %d refreshes (every %d s for a day) in %.0f s%s\n",
+        soak.value(QLatin1String("pins")).toInt(), soak.value(QLatin1String("refreshes")).toInt(),
+        soak.value(QLatin1String("intervalSeconds")).toInt(),
+        soak.value(QLatin1String("wallSeconds")).toDouble(),
+        soak.value(QLatin1String("clearLogs")).toBool() ? ", logs emptied after every refresh" : "");
+    for (const auto& [label, sample] : { std::pair { "start", start }, std::pair { "end", end } }) {
+        std::printf("  %-5s rss %.1f MiB, heap in use %.1f MiB, logs %d + %d lines (%.1f MiB)\n", label,
+            sample.value(QLatin1String("rssMiB")).toDouble(),
+            sample.value(QLatin1String("heapMiB")).toDouble(),
+            sample.value(QLatin1String("statusLines")).toInt(),
+            sample.value(QLatin1String("rpcLines")).toInt(),
+            sample.value(QLatin1String("logMiB")).toDouble());
+    }
+    std::printf("  peak rss %.1f MiB, peak heap in use %.1f MiB\n",
+        soak.value(QLatin1String("peakRssMiB")).toDouble(),
+        soak.value(QLatin1String("peakHeapMiB")).toDouble());
+    const QJsonArray quarters = soak.value(QLatin1String("quarters")).toArray();
+    for (int i = 0; i < quarters.size(); ++i) {
+        const QJsonObject quarter = quarters.at(i).toObject();
+        std::printf("  quarter %d: heap %+.1f MiB, of which logs %+.1f MiB; rss %+.1f MiB\n", i + 1,
+            quarter.value(QLatin1String("heapGrowthMiB")).toDouble(),
+            quarter.value(QLatin1String("logGrowthMiB")).toDouble(),
+            quarter.value(QLatin1String("rssGrowthMiB")).toDouble());
+    }
+}
+
 void useScratchSettings(const QTemporaryDir& folder)
 {
     // Never the user's real store: the metadata road runs the main window, which saves settings.
@@ -182,8 +237,26 @@ int main(int argc, char* argv[])
         QStringLiteral("Internal: measure the metadata road."), QStringLiteral("count"));
     const QCommandLineOption windowChildOption(QStringLiteral("window-child"),
         QStringLiteral("Internal: measure the main window's first refresh."), QStringLiteral("count"));
-    for (const QCommandLineOption& option : { jsonOption, sizesOption, metadataOption, runsOption,
-             serveOption, portOption, childOption, metadataChildOption, windowChildOption })
+    const QCommandLineOption networkWindowsOption(
+        QStringLiteral("network-windows"), QStringLiteral("Only time the network windows."));
+    const QCommandLineOption networkChildOption(
+        QStringLiteral("network-windows-child"), QStringLiteral("Internal: time the network windows."));
+    const QCommandLineOption soakOption(QStringLiteral("soak"),
+        QStringLiteral("Run the refresh cycle with auto-refresh for a simulated day."));
+    const QCommandLineOption soakPinsOption(QStringLiteral("soak-pins"),
+        QStringLiteral("Pins of the soak's node (default 10000)."), QStringLiteral("count"),
+        QStringLiteral("10000"));
+    const QCommandLineOption soakIntervalOption(QStringLiteral("soak-interval"),
+        QStringLiteral("Auto-refresh interval being simulated, in seconds (default 30)."),
+        QStringLiteral("seconds"), QStringLiteral("30"));
+    const QCommandLineOption soakHoursOption(QStringLiteral("soak-hours"),
+        QStringLiteral("Simulated hours (default 24)."), QStringLiteral("hours"), QStringLiteral("24"));
+    const QCommandLineOption soakClearLogsOption(QStringLiteral("soak-clear-logs"),
+        QStringLiteral("Empty both logs after every refresh of the soak."));
+    for (const QCommandLineOption& option :
+        { jsonOption, sizesOption, metadataOption, runsOption, serveOption, portOption, childOption,
+            metadataChildOption, windowChildOption, networkWindowsOption, networkChildOption, soakOption,
+            soakPinsOption, soakIntervalOption, soakHoursOption, soakClearLogsOption })
         parser.addOption(option);
     parser.process(app);
 
@@ -216,6 +289,32 @@ int main(int argc, char* argv[])
         std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
         return 0;
     }
+    if (parser.isSet(networkChildOption)) {
+        const QJsonObject figures = measureNetworkWindows(runs);
+        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    }
+    if (parser.isSet(soakOption)) {
+        SoakOptions options;
+        options.pins = parser.value(soakPinsOption).toInt();
+        options.intervalSeconds = qMax(1, parser.value(soakIntervalOption).toInt());
+        options.simulatedSeconds = int(parser.value(soakHoursOption).toDouble() * 3600);
+        options.clearLogs = parser.isSet(soakClearLogsOption);
+        const QJsonObject figures = runSoak(options);
+        if (parser.isSet(jsonOption))
+            std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Indented).constData());
+        else
+            printSoak(figures);
+        return 0;
+    }
+    if (parser.isSet(networkWindowsOption)) {
+        const QJsonObject figures = runChild(
+            { QStringLiteral("--network-windows-child"), QStringLiteral("--runs"), QString::number(runs) });
+        if (figures.isEmpty())
+            return 1;
+        printNetworkWindows(figures);
+        return 0;
+    }
     if (parser.isSet(metadataChildOption)) {
         const QJsonObject figures = measureWindowRoad(parser.value(metadataChildOption).toInt(), true);
         std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
@@ -243,8 +342,14 @@ int main(int argc, char* argv[])
             return 1;
     }
 
+    const QJsonObject networkWindows = runChild(
+        { QStringLiteral("--network-windows-child"), QStringLiteral("--runs"), QString::number(runs) });
+    if (networkWindows.isEmpty())
+        return 1;
+
     if (parser.isSet(jsonOption)) {
         QJsonObject all;
+        all.insert(QStringLiteral("networkWindows"), networkWindows);
         all.insert(QStringLiteral("filter"), QStringLiteral("recursive+direct"));
         all.insert(QStringLiteral("qt"), QString::fromLatin1(qVersion()));
         all.insert(QStringLiteral("cpus"), QThread::idealThreadCount());
@@ -257,5 +362,6 @@ int main(int argc, char* argv[])
         qVersion(), QThread::idealThreadCount(), runs);
     std::fflush(stdout);
     printTable(sizes, metadata);
+    printNetworkWindows(networkWindows);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "kuboreplyparser.h"
 #include "logmasking.h"
+#include "replyerrors.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -77,6 +78,7 @@ QNetworkRequest IpfsClient::buildRequest(const QString& path, const QUrlQuery& q
     // Without it Qt sends "Mozilla/5.0", which the node refuses as a browser unless an Origin is set.
     request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
     applyConfiguredOriginHeader(request);
+    request.setTransferTimeout(transferTimeoutMs);
 
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     // Secrets (a remote service's access token) travel in the query; the log shows them masked.
@@ -93,7 +95,9 @@ KuboReplyResult IpfsClient::parseKuboReply(QNetworkReply* reply, const QString& 
 {
     const QByteArray body = reply->readAll();
     reply->deleteLater();
-    return parseKuboReplyBody(body, reply->error() != QNetworkReply::NoError, reply->errorString(), action);
+    if (reply->error() == QNetworkReply::NoError)
+        return parseKuboReplyBody(body, false, QString(), action);
+    return parseKuboReplyBody(nodeErrorBody(reply, body), true, replyErrorString(reply), action);
 }
 
 void IpfsClient::fetchNodeInfo()
@@ -106,7 +110,7 @@ void IpfsClient::onNodeInfoReplyFinished(QNetworkReply* reply)
 {
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccurred(QStringLiteral("Failed to get node info: %1").arg(reply->errorString()));
+        emit errorOccurred(QStringLiteral("Failed to get node info: %1").arg(replyErrorString(reply)));
         return;
     }
     const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
@@ -127,6 +131,6 @@ void IpfsClient::ping()
             return;
         }
         emit connectionStatusChanged(false);
-        emit errorOccurred(QStringLiteral("Cannot connect to Kubo RPC: %1").arg(reply->errorString()));
+        emit errorOccurred(QStringLiteral("Cannot connect to Kubo RPC: %1").arg(replyErrorString(reply)));
     });
 }

@@ -40,6 +40,9 @@ public:
 
     void setEndpoint(const QString& host, quint16 port);
     QString baseUrl() const;
+    // A request during which the node sends nothing for this long fails, so that no window waits
+    // for ever on a node that hangs; 0 waits for ever. Applies to requests sent afterwards.
+    void setTransferTimeout(int milliseconds) { transferTimeoutMs = milliseconds; }
     QString endpointHost() const { return host; }
     quint16 endpointPort() const { return port; }
 
@@ -240,6 +243,8 @@ private:
     QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
+    // Generous: a garbage collection or a DAG walk may keep the node silent for minutes.
+    int transferTimeoutMs = 5 * 60 * 1000;
     bool unpinnedActive = false;
     bool unpinnedPinsDone = false;
     bool unpinnedRefsDone = false;

@@ -1,6 +1,7 @@
 #include "addmultipartbody.h"
 #include "addstreamparser.h"
 #include "ipfsclient.h"
+#include "replyerrors.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -222,7 +223,7 @@ void IpfsClient::onAddReplyFinished(QNetworkReply* reply)
     // The network layer only says "Unknown error" when a file let the body down; name the file.
     const auto* body = reply->findChild<AddMultipartBody*>(QString(), Qt::FindDirectChildrenOnly);
     const QString bodyFailure = body ? body->readFailure() : QString();
-    const QString transferError = bodyFailure.isEmpty() ? reply->errorString() : bodyFailure;
+    const QString transferError = bodyFailure.isEmpty() ? replyErrorString(reply) : bodyFailure;
     reply->deleteLater(); // frees the body and closes its file
 
     if (transferFailed) {

@@ -1,5 +1,6 @@
 #include "ipfsclient.h"
 #include "logmasking.h"
+#include "replyerrors.h"
 
 #include <QBuffer>
 #include <QHttpMultiPart>
@@ -27,7 +28,7 @@ QString readObjectReply(
     const QByteArray body = reply->readAll();
     // The network layer's error string quotes the URL, and with it a secret value being set.
     if (reply->error() != QNetworkReply::NoError)
-        return failedText.arg(maskSecretsInText(reply->errorString(), reply->request().url()));
+        return failedText.arg(maskSecretsInText(replyErrorString(reply), reply->request().url()));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
@@ -158,10 +159,8 @@ void IpfsClient::onConfigReplaceReplyFinished(QNetworkReply* reply)
     reply->deleteLater();
     const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError) {
-        QString detail = QString::fromUtf8(body).trimmed();
-        if (detail.isEmpty())
-            detail = reply->errorString();
-        const QString failure = QStringLiteral("Failed to replace config: %1").arg(detail);
+        const QString failure
+            = QStringLiteral("Failed to replace config: %1").arg(failureDetail(reply, body));
         emit errorOccurred(failure);
         emit configReplaceFailed(failure);
         return;

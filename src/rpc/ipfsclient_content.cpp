@@ -1,6 +1,7 @@
 #include "ipfsclient.h"
 
 #include "lsparser.h"
+#include "replyerrors.h"
 
 #include <QNetworkReply>
 
@@ -39,7 +40,7 @@ void IpfsClient::onLsReplyFinished(QNetworkReply* reply)
     QList<LsEntry> entries;
     const bool failed = reply->error() != QNetworkReply::NoError;
     if (failed)
-        failure = reply->errorString();
+        failure = replyErrorString(reply);
     else
         entries = parseLsResponse(reply->readAll(), &failure);
     if (failed || !failure.isEmpty()) {
@@ -57,7 +58,7 @@ void IpfsClient::onCatReplyFinished(QNetworkReply* reply)
     const QByteArray data = reply->readAll();
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        emit catFailed(cid, reply->errorString());
+        emit catFailed(cid, replyErrorString(reply));
         return;
     }
     emit catReceived(cid, data);

@@ -3,6 +3,7 @@
 #include "jsonnumber.h"
 #include "lsparser.h"
 #include "refsparser.h"
+#include "replyerrors.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -191,7 +192,7 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     if (isCancelled(reply))
         return;
     if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, reply->errorString()));
+        emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, replyErrorString(reply)));
         emit refsReceived(rootCid, {});
     } else {
         emit refsReceived(rootCid, parseRefsReply(reply->readAll()));
@@ -207,7 +208,7 @@ void IpfsClient::onObjectStatReplyFinished(QNetworkReply* reply)
         return;
     const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccurred(u"DAG stat failed for %1: %2"_s.arg(cid, reply->errorString()));
+        emit errorOccurred(u"DAG stat failed for %1: %2"_s.arg(cid, replyErrorString(reply)));
         emit dagStatReceived(cid, -1);
     } else {
         emit dagStatReceived(cid, dagSizeFromBody(body));

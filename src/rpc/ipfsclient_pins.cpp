@@ -1,6 +1,7 @@
 #include "ipfsclient.h"
 
 #include "pinlistparser.h"
+#include "replyerrors.h"
 #include "threadhandover.h"
 
 #include <QCoreApplication>
@@ -252,7 +253,7 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
             unpinnedPinnedCids.clear();
             unpinnedLocalRefs.clear();
         }
-        emit errorOccurred(QStringLiteral("Network error: %1").arg(reply->errorString()));
+        emit errorOccurred(QStringLiteral("Network error: %1").arg(replyErrorString(reply)));
         emit connectionStatusChanged(false);
         return;
     }

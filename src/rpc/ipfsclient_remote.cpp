@@ -1,6 +1,7 @@
 #include "ipfsclient.h"
 #include "logmasking.h"
 #include "remoteparsers.h"
+#include "replyerrors.h"
 
 #include <QNetworkReply>
 #include <QUrl>
@@ -14,13 +15,6 @@ namespace {
 void addArgument(QUrlQuery& query, const QString& name, const QString& value)
 {
     query.addQueryItem(name, QString::fromLatin1(QUrl::toPercentEncoding(value)));
-}
-
-// The detail of a failed reply: the node's own body when it sent one, else the network error.
-QString failureDetail(QNetworkReply* reply, const QByteArray& body)
-{
-    const QString text = QString::fromUtf8(body).trimmed();
-    return text.isEmpty() ? reply->errorString() : text;
 }
 
 } // namespace
@@ -148,7 +142,7 @@ void IpfsClient::onRemoteServicesReplyFinished(QNetworkReply* reply)
     };
 
     if (reply->error() != QNetworkReply::NoError) {
-        fail(QStringLiteral("Remote service request failed: %1").arg(reply->errorString()));
+        fail(QStringLiteral("Remote service request failed: %1").arg(replyErrorString(reply)));
         return;
     }
     const RemoteServicesReading reading = readRemoteServicesBody(body);
@@ -243,7 +237,7 @@ void IpfsClient::onRemotePinLsReplyFinished(QNetworkReply* reply)
 
     if (reply->error() != QNetworkReply::NoError) {
         emit remotePinStatusFailed(cid, service,
-            QStringLiteral("Remote pin status failed for %1: %2").arg(cid, reply->errorString()));
+            QStringLiteral("Remote pin status failed for %1: %2").arg(cid, replyErrorString(reply)));
         return;
     }
     const RemotePinStatusReading reading = readRemotePinStatusBody(body, cid);

@@ -1,4 +1,6 @@
 #include "ipfsclient.h"
+
+#include "replyerrors.h"
 #include "repoparsers.h"
 
 #include <QNetworkReply>
@@ -32,7 +34,7 @@ void IpfsClient::onRepoGcReplyFinished(QNetworkReply* reply)
 {
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        const QString message = QStringLiteral("Failed to run repo GC: %1").arg(reply->errorString());
+        const QString message = QStringLiteral("Failed to run repo GC: %1").arg(replyErrorString(reply));
         emit errorOccurred(message);
         emit repoGcFailed(message);
         return;

@@ -1,5 +1,6 @@
 #include "dhtparser.h"
 #include "ipfsclient.h"
+#include "replyerrors.h"
 
 #include <QNetworkReply>
 
@@ -27,7 +28,7 @@ void IpfsClient::onDhtStatsReplyFinished(QNetworkReply* reply)
 {
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        const QString text = u"Failed to get DHT stats: %1"_s.arg(reply->errorString());
+        const QString text = u"Failed to get DHT stats: %1"_s.arg(replyErrorString(reply));
         emit errorOccurred(text);
         emit dhtStatsFailed(text);
         return;

@@ -1,5 +1,7 @@
 #include "ipfsclient.h"
 
+#include "replyerrors.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkReply>
@@ -101,7 +103,7 @@ void IpfsClient::onUnpinReplyFinished(QNetworkReply* reply)
     reply->deleteLater();
 
     if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccurred(QStringLiteral("Unpin failed: %1").arg(reply->errorString()));
+        emit errorOccurred(QStringLiteral("Unpin failed: %1").arg(replyErrorString(reply)));
         return;
     }
 

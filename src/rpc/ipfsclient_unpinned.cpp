@@ -1,6 +1,7 @@
 #include "ipfsclient.h"
 
 #include "refsparser.h"
+#include "replyerrors.h"
 #include "streamlines.h"
 
 #include <QNetworkReply>
@@ -90,7 +91,7 @@ void IpfsClient::onRefsLocalReplyFinished(QNetworkReply* reply)
         if (reply->property("cancelledByClient").toBool() || !unpinnedActive)
             return;
         resetUnpinnedState();
-        emit errorOccurred(u"Network error (refs/local): %1"_s.arg(reply->errorString()));
+        emit errorOccurred(u"Network error (refs/local): %1"_s.arg(replyErrorString(reply)));
         // Clear the table rather than leave rows of another listing under the unpinned title.
         emit pinsReceived({});
         return;

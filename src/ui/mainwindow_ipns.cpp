@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "displaytext.h"
 #include "gateway.h"
 #include "ipfsclient.h"
 
@@ -154,7 +155,8 @@ void MainWindow::onIpnsPublished(const IpnsPublishResult& result)
     const QString unknown = QStringLiteral("(unknown)");
     const QString shownName = result.name.isEmpty() ? unknown : result.name;
     const QString shownValue = result.value.isEmpty() ? unknown : result.value;
-    const QString summary = QStringLiteral("IPNS publish succeeded: %1 -> %2").arg(shownName, shownValue);
+    const QString summary
+        = clipLongLines(QStringLiteral("IPNS publish succeeded: %1 -> %2").arg(shownName, shownValue));
     showNotification(summary, false);
     setStatusMessage(summary);
 
@@ -170,11 +172,11 @@ void MainWindow::onIpnsPublished(const IpnsPublishResult& result)
         openValue = box.addButton(QStringLiteral("Open published value"), QMessageBox::ActionRole);
     const QString key = result.key.isEmpty() ? QStringLiteral("self") : result.key;
     QAbstractButton* clicked = runResultBox(box, QStringLiteral("IPNS publish"),
-        QStringLiteral("Key: %1\nName: %2\nValue: %3").arg(key, shownName, shownValue));
+        clipLongLines(QStringLiteral("Key: %1\nName: %2\nValue: %3").arg(key, shownName, shownValue)));
 
     if (clicked && clicked == copyName) {
         QGuiApplication::clipboard()->setText(result.name);
-        setStatusMessage(QStringLiteral("Copied IPNS name: %1").arg(result.name));
+        setStatusMessage(clipLongLines(QStringLiteral("Copied IPNS name: %1").arg(result.name)));
     } else if (clicked && clicked == openName) {
         const QString name = withoutPrefix(result.name.trimmed(), kIpnsPrefix).trimmed();
         if (!name.isEmpty())
@@ -209,7 +211,7 @@ void MainWindow::onIpnsResolved(const IpnsResolveResult& result)
 {
     const QString shownName = result.name.isEmpty() ? QStringLiteral("(unknown)") : result.name;
     const QString shownPath = result.path.isEmpty() ? QStringLiteral("(empty)") : result.path;
-    const QString summary = QStringLiteral("%1 -> %2").arg(shownName, shownPath);
+    const QString summary = clipLongLines(QStringLiteral("%1 -> %2").arg(shownName, shownPath));
     const QString resolvedText = QStringLiteral("IPNS resolved: %1").arg(summary);
     showNotification(resolvedText, false);
     setStatusMessage(resolvedText);
@@ -232,10 +234,10 @@ void MainWindow::onIpnsResolved(const IpnsResolveResult& result)
 
     if (clicked && clicked == copyName) {
         QGuiApplication::clipboard()->setText(shownName);
-        setStatusMessage(QStringLiteral("Copied IPNS name: %1").arg(shownName));
+        setStatusMessage(clipLongLines(QStringLiteral("Copied IPNS name: %1").arg(shownName)));
     } else if (clicked && clicked == copyPath) {
         QGuiApplication::clipboard()->setText(result.path);
-        setStatusMessage(QStringLiteral("Copied resolved path: %1").arg(result.path));
+        setStatusMessage(clipLongLines(QStringLiteral("Copied resolved path: %1").arg(result.path)));
     } else if (clicked && clicked == openTarget) {
         const QString path = withoutPrefix(shownPath, kIpfsPrefix).trimmed();
         if (!path.isEmpty())

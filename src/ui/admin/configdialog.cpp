@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "configvaluetext.h"
 #include "dialogsizing.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 
 #include <QComboBox>
@@ -252,8 +253,8 @@ void ConfigDialog::populateTreeFromJson(QTreeWidgetItem* parent, const QString& 
             populateTreeFromJson(item, QStringLiteral("[%1]").arg(i), array.at(i));
         item->setExpanded(true);
     } else {
-        item->setText(0, key);
-        item->setText(1, jsonValueToDisplayString(value));
+        item->setText(0, clipLongLines(key));
+        item->setText(1, clipLongLines(jsonValueToDisplayString(value)));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "dhttables.h"
 
+#include "displaytext.h"
+
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QJsonArray>
@@ -85,11 +87,14 @@ QTableWidget* buildDhtPeerTable(const QJsonArray& peers, QWidget* parent)
     for (int row = 0; row < peers.size(); ++row) {
         const QJsonObject peer = peers.at(row).toObject();
         const QString connected = peer.value("Connected"_L1).toBool(false) ? u"Yes"_s : u"No"_s;
-        table->setItem(row, 0, new QTableWidgetItem(peer.value("ID"_L1).toString()));
-        table->setItem(row, 1, new QTableWidgetItem(peer.value("AgentVersion"_L1).toString()));
+        const auto text = [&peer](QLatin1StringView key) {
+            return new QTableWidgetItem(clipLongLines(peer.value(key).toString()));
+        };
+        table->setItem(row, 0, text("ID"_L1));
+        table->setItem(row, 1, text("AgentVersion"_L1));
         table->setItem(row, 2, new QTableWidgetItem(connected));
-        table->setItem(row, 3, new QTableWidgetItem(peer.value("LastQueriedAt"_L1).toString()));
-        table->setItem(row, 4, new QTableWidgetItem(peer.value("LastUsefulAt"_L1).toString()));
+        table->setItem(row, 3, text("LastQueriedAt"_L1));
+        table->setItem(row, 4, text("LastUsefulAt"_L1));
     }
     table->resizeColumnsToContents();
     return table;
@@ -97,7 +102,7 @@ QTableWidget* buildDhtPeerTable(const QJsonArray& peers, QWidget* parent)
 
 QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWidget* parent)
 {
-    QString name = dht.value("Name"_L1).toString();
+    QString name = clipLongLines(dht.value("Name"_L1).toString());
     if (name.isEmpty())
         name = u"DHT"_s;
     const QJsonArray buckets = dht.value("Buckets"_L1).toArray();
@@ -108,7 +113,7 @@ QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWi
 
     for (int index = 0; index < buckets.size(); ++index) {
         const QJsonObject bucket = buckets.at(index).toObject();
-        const QString lastRefresh = bucket.value("LastRefresh"_L1).toString();
+        const QString lastRefresh = clipLongLines(bucket.value("LastRefresh"_L1).toString());
         const QJsonArray peers = bucket.value("Peers"_L1).toArray();
         const QString title = peers.isEmpty()
             ? u"Bucket %1 \u2014 Last refresh: %2 (no peers)"_s.arg(QString::number(index), lastRefresh)

@@ -1,6 +1,7 @@
 #include "gcdialog.h"
 
 #include "dialogsizing.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 
 #include <QDateTime>
@@ -228,7 +229,7 @@ void GcDialog::startRequest(const QString& statusText, const QString& statusBarT
 void GcDialog::showResult(const QString& report, const QString& statusText, const QString& statusBarText)
 {
     setLoading(false);
-    outputEdit->setPlainText(report);
+    outputEdit->setPlainText(clipLongLines(report));
     statusLabel->setText(statusText);
     statusLabel->setStyleSheet(QString());
     emit statusMessageRequested(statusBarText);
@@ -238,7 +239,7 @@ void GcDialog::showResult(const QString& report, const QString& statusText, cons
 void GcDialog::showFailure(const QString& message, const QString& statusBarText)
 {
     setLoading(false);
-    outputEdit->setPlainText(message);
+    outputEdit->setPlainText(clipLongLines(message));
     statusLabel->setText(message);
     statusLabel->setStyleSheet(QStringLiteral("color: darkred;"));
     emit statusMessageRequested(statusBarText);

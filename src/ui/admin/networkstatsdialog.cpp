@@ -1,6 +1,7 @@
 #include "networkstatsdialog.h"
 
 #include "dialogsizing.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 #include "wholefilewrite.h"
 
@@ -188,7 +189,8 @@ void NetworkStatsDialog::markEndpointDone(const QString& endpoint, bool ok, cons
 void NetworkStatsDialog::refreshView()
 {
     const QJsonObject document = buildSnapshot();
-    jsonEdit->setPlainText(QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented)));
+    snapshotText = QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    jsonEdit->setPlainText(clipLongLines(snapshotText));
 
     const QJsonObject swarmSummary = document.value("swarm"_L1).toObject().value("summary"_L1).toObject();
     const QJsonObject dhtSummary = document.value("dht"_L1).toObject().value("summary"_L1).toObject();
@@ -219,7 +221,7 @@ void NetworkStatsDialog::refreshView()
 
 void NetworkStatsDialog::onCopyJsonClicked()
 {
-    const QString text = jsonEdit->toPlainText();
+    const QString text = snapshotText;
     if (text.trimmed().isEmpty())
         return;
     QGuiApplication::clipboard()->setText(text);
@@ -229,7 +231,7 @@ void NetworkStatsDialog::onCopyJsonClicked()
 
 void NetworkStatsDialog::onSaveJsonClicked()
 {
-    const QString text = jsonEdit->toPlainText();
+    const QString text = snapshotText;
     if (text.trimmed().isEmpty())
         return;
     const QString defaultName = u"network-snapshot-%1.json"_s.arg(localTimeStamp(u"yyyyMMdd-hhmmss"_s));

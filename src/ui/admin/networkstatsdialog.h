@@ -53,5 +53,7 @@ private:
     QLabel* routingLabel = nullptr;
     QLabel* exchangeLabel = nullptr;
     QTextEdit* jsonEdit = nullptr;
+    // What Copy and Save take: the snapshot as built, while the view cuts overlong lines.
+    QString snapshotText;
     NetworkSnapshot::State snapshot; // the last answer of each endpoint
 };

@@ -1,6 +1,7 @@
 #include "remoteservicesdialog.h"
 
 #include "dialogsizing.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 
 #include <QDialogButtonBox>
@@ -207,9 +208,9 @@ void RemoteServicesDialog::onServicesReceived(const QList<RemoteServiceEntry>& r
     services = received;
     serviceList->clear();
     for (const RemoteServiceEntry& service : services) {
-        serviceList->addItem(service.endpoint.isEmpty()
+        serviceList->addItem(clipLongLines(service.endpoint.isEmpty()
                 ? service.name
-                : QStringLiteral("%1  (%2)").arg(service.name, service.endpoint));
+                : QStringLiteral("%1  (%2)").arg(service.name, service.endpoint)));
     }
     if (serviceList->count() > 0)
         serviceList->setCurrentRow(0);

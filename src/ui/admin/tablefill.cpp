@@ -1,5 +1,7 @@
 #include "tablefill.h"
 
+#include "displaytext.h"
+
 #include <QHeaderView>
 #include <QTableWidget>
 
@@ -42,7 +44,7 @@ void fillRows(QTableWidget* table, const QList<QStringList>& rows)
     for (int row = 0; row < rows.size(); ++row) {
         const QStringList& cells = rows.at(row);
         for (int column = 0; column < columns && column < cells.size(); ++column)
-            table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+            table->setItem(row, column, new QTableWidgetItem(clipLongLines(cells.at(column))));
     }
 }
 
@@ -53,7 +55,7 @@ void fillSingleColumn(QTableWidget* table, const QStringList& values)
     table->setRowCount(0);
     table->setRowCount(int(values.size()));
     for (int row = 0; row < values.size(); ++row)
-        table->setItem(row, 0, new QTableWidgetItem(values.at(row)));
+        table->setItem(row, 0, new QTableWidgetItem(clipLongLines(values.at(row))));
 }
 
 void fitRowsToLineCounts(QTableWidget* table, const QList<int>& lineCounts)

@@ -1,0 +1,73 @@
+#include "benchsupport.h"
+
+#include <QFile>
+#include <QList>
+
+#include <algorithm>
+#include <cstdio>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+double elapsedMs(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double procStatusMiB(const QByteArray& key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+double heapInUseMiB()
+{
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / 1048576.0;
+#else
+    return -1;
+#endif
+}
+
+StallMeter::StallMeter()
+{
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kIntervalMs);
+    connect(&ticker, &QTimer::timeout, this, [this] {
+        const double gap = elapsedMs(sinceLastTick);
+        if (qEnvironmentVariableIsSet("VAXEL_BENCH_RSS")) {
+            static int tick = 0;
+            if (++tick % 5 == 0)
+                std::fprintf(
+                    stderr, "rss %.0f MiB at %.0f ms\n", procStatusMiB("VmRSS"), elapsedMs(sinceStart));
+        }
+        if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE") && gap > 20)
+            std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", gap, elapsedMs(sinceStart));
+        worstGapMs = std::max(worstGapMs, gap);
+        sinceLastTick.start();
+    });
+}
+
+void StallMeter::start()
+{
+    worstGapMs = 0;
+    sinceLastTick.start();
+    sinceStart.start();
+    ticker.start();
+}
+
+double StallMeter::stop()
+{
+    worstGapMs = std::max(worstGapMs, elapsedMs(sinceLastTick));
+    ticker.stop();
+    return std::max(0.0, worstGapMs - kIntervalMs);
+}

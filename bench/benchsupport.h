@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// Clocks and gauges shared by the benchmark's measurements.
+
+double elapsedMs(const QElapsedTimer& timer);
+
+// "VmHWM" or "VmRSS" of this process, in MiB.
+double procStatusMiB(const QByteArray& key);
+
+// Bytes the allocator has handed out and not had back, over all arenas, in MiB: unlike the
+// resident size it falls when memory is freed.
+double heapInUseMiB();
+
+// Longest lateness of a 10 ms timer on the GUI thread while it runs.
+class StallMeter : public QObject
+{
+public:
+    StallMeter();
+    void start();
+    double stop(); // the longest stall in ms since start()
+
+private:
+    static constexpr int kIntervalMs = 10;
+    QTimer ticker;
+    QElapsedTimer sinceLastTick;
+    QElapsedTimer sinceStart;
+    double worstGapMs = 0;
+};

@@ -111,6 +111,26 @@ private slots:
         QCOMPARE(request.query, (QList<QPair<QString, QString>> { { u"stream-errors"_s, u"true"_s } }));
     }
 
+    void gcMayStaySilentLongerThanTheTransferLimit()
+    {
+        FakeKuboNode node;
+        QVERIFY(node.start());
+        node.route(u"/repo/gc"_s, FakeKuboNode::held());
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
+        client.setTransferTimeout(100);
+        watch(client);
+
+        // Marking a large repository takes long before the first line.
+        client.runRepoGc();
+        QTRY_COMPARE(node.heldCount(u"/repo/gc"_s), 1);
+        QTest::qWait(400);
+        QVERIFY(events.isEmpty());
+        node.releaseHeld(u"/repo/gc"_s, FakeKuboNode::json(R"({"Key":{"/":"bafyA"}})"));
+        QTRY_COMPARE(events.size(), 1);
+        QCOMPARE(events.first(), u"gc: bafyA | "_s);
+    }
+
     void gcWithNothingCollectedIsASuccess()
     {
         FakeKuboNode node;

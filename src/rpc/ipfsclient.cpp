@@ -78,7 +78,10 @@ QNetworkRequest IpfsClient::buildRequest(const QString& path, const QUrlQuery& q
     // Without it Qt sends "Mozilla/5.0", which the node refuses as a browser unless an Origin is set.
     request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
     applyConfiguredOriginHeader(request);
-    request.setTransferTimeout(transferTimeoutMs);
+    // A garbage collection sends nothing while it marks what is pinned, which on a large node can
+    // outlast any silence limit; ending the request would end the collection on the node too.
+    const bool maySendNothingForLong = path == QLatin1String("/repo/gc");
+    request.setTransferTimeout(maySendNothingForLong ? 0 : transferTimeoutMs);
 
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     // Secrets (a remote service's access token) travel in the query; the log shows them masked.

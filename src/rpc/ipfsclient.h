@@ -41,7 +41,8 @@ public:
     void setEndpoint(const QString& host, quint16 port);
     QString baseUrl() const;
     // A request during which the node sends nothing for this long fails, so that no window waits
-    // for ever on a node that hangs; 0 waits for ever. Applies to requests sent afterwards.
+    // for ever on a node that hangs; 0 waits for ever. Applies to requests sent afterwards, except
+    // a garbage collection, which may rightly stay silent for longer (its window can be closed).
     void setTransferTimeout(int milliseconds) { transferTimeoutMs = milliseconds; }
     QString endpointHost() const { return host; }
     quint16 endpointPort() const { return port; }
@@ -213,10 +214,11 @@ private:
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
-    void startPinsRequest(const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
+    void startPinsRequest(
+        const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
     void registerLoadReply(QNetworkReply* reply);
     void deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
-                           bool compositeBatch, bool forUnpinned, quint64 epoch);
+        bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();
     void resetUnpinnedState();
 
@@ -236,14 +238,14 @@ private:
         QStringList formatted;
         int pending = 0;
     };
-    void completeUnpinConversion(const QSharedPointer<UnpinConversion>& conversion, int index,
-                                 const QString& converted);
+    void completeUnpinConversion(
+        const QSharedPointer<UnpinConversion>& conversion, int index, const QString& converted);
     void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
     QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
-    // Generous: a garbage collection or a DAG walk may keep the node silent for minutes.
+    // Generous: a DAG walk or a slow disk may keep the node silent for minutes.
     int transferTimeoutMs = 5 * 60 * 1000;
     bool unpinnedActive = false;
     bool unpinnedPinsDone = false;

@@ -16,7 +16,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSettings>
 #include <QTableView>
 #include <QTimer>
 #include <QUrlQuery>
@@ -247,14 +246,7 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
     BenchNode node(fixture);
     if (!node.start())
         qFatal("bench node did not start");
-    {
-        QSettings settings = appSettings();
-        settings.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
-        settings.setValue(QStringLiteral("port"), int(node.port()));
-        settings.setValue(QStringLiteral("loadMetadata"), true);
-        settings.setValue(QStringLiteral("geometry"), QByteArray());
-        settings.sync();
-    }
+    pointSettingsAtBenchNode(node.port());
 
     MainWindow window;
     window.resize(1400, 900);

@@ -1,7 +1,10 @@
 #include "benchsupport.h"
 
+#include "appsettings.h"
+
 #include <QFile>
 #include <QList>
+#include <QSettings>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +12,16 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+
+void pointSettingsAtBenchNode(quint16 port)
+{
+    QSettings settings = appSettings();
+    settings.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+    settings.setValue(QStringLiteral("port"), int(port));
+    settings.setValue(QStringLiteral("loadMetadata"), true);
+    settings.setValue(QStringLiteral("geometry"), QByteArray());
+    settings.sync();
+}
 
 double elapsedMs(const QElapsedTimer& timer)
 {

@@ -16,6 +16,10 @@ double procStatusMiB(const QByteArray& key);
 // resident size it falls when memory is freed.
 double heapInUseMiB();
 
+// Points the (scratch) settings store at the bench node on port, with metadata loading on and no
+// stored window geometry, so that a MainWindow made next talks to that node.
+void pointSettingsAtBenchNode(quint16 port);
+
 // Longest lateness of a 10 ms timer on the GUI thread while it runs.
 class StallMeter : public QObject
 {

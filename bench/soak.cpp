@@ -76,14 +76,11 @@ QJsonObject runSoak(const SoakOptions& options)
     BenchNode node(fixture);
     if (!node.start())
         qFatal("bench node did not start");
+    pointSettingsAtBenchNode(node.port());
     {
         QSettings settings = appSettings();
-        settings.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
-        settings.setValue(QStringLiteral("port"), int(node.port()));
-        settings.setValue(QStringLiteral("loadMetadata"), true);
         settings.setValue(QStringLiteral("autoRefresh"), true);
         settings.setValue(QStringLiteral("refreshInterval"), options.intervalSeconds);
-        settings.setValue(QStringLiteral("geometry"), QByteArray());
         settings.sync();
     }
 

@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "modaldialogdriver.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -92,16 +93,6 @@ struct AddChoice {
     bool unpinLocal = false;
     std::function<void()> beforeAccept; // runs just before OK is pressed
 };
-
-template <typename T> T* childWithText(QWidget* parent, const QString& text)
-{
-    const QList<T*> all = parent->findChildren<T*>();
-    for (T* widget : all) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
-}
 
 // Fills the add dialog as a user would: picks the paths in its browser, sets the options, OK.
 void fillAddDialog(AddToIpfsDialog* dialog, const AddChoice& choice)

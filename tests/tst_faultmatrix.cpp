@@ -41,6 +41,7 @@
 #include "remoteservicesdialog.h"
 #include "swarmdialog.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 
 using namespace Qt::StringLiterals;
 
@@ -201,16 +202,6 @@ QHash<QString, FakeKuboNode::Handler> healthyRoutes()
     routes.insert(u"/key/list"_s, fixed(FakeKuboNode::json(R"({"Keys":[{"Name":"self","Id":"k51self"}]})")));
     routes.insert(u"/name/resolve"_s, fixed(FakeKuboNode::json(R"({"Path":"/ipfs/bafyresolved"})")));
     return routes;
-}
-
-template <typename T> T* childWithText(QWidget* parent, const QString& text)
-{
-    const QList<T*> all = parent->findChildren<T*>();
-    for (T* widget : all) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
 }
 
 QAction* menuAction(MainWindow* window, const QString& text)

@@ -48,6 +48,28 @@ class TestE2eAdd : public QObject
         return names;
     }
 
+    // Adds dir/<name> as one folder through a client of the node and waits for its answer; the
+    // test fails when the add does.
+    void addFolder(const QString& name, bool wrap, QList<AddEntry>* entries, QString* rootCid = nullptr)
+    {
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
+        QSignalSpy completed(&client, &IpfsClient::addCompleted);
+        QSignalSpy failed(&client, &IpfsClient::addFailed);
+        AddOptions options;
+        options.wrapWithDirectory = wrap;
+        LocalPathSelection folder;
+        folder.localPath = dir.filePath(name);
+        folder.name = name;
+        folder.isDirectory = true;
+        client.addLocalPaths({ folder }, options);
+        QTRY_VERIFY_WITH_TIMEOUT(completed.size() + failed.size() > 0, 60000);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+        *entries = completed.first().at(1).value<QList<AddEntry>>();
+        if (rootCid)
+            *rootCid = completed.first().at(0).toString();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -71,22 +93,11 @@ private slots:
     {
         QFETCH(bool, wrap);
 
-        IpfsClient client;
-        client.setEndpoint(node.host(), node.port());
-        QSignalSpy completed(&client, &IpfsClient::addCompleted);
-        QSignalSpy failed(&client, &IpfsClient::addFailed);
-        AddOptions options;
-        options.wrapWithDirectory = wrap;
-        LocalPathSelection folder;
-        folder.localPath = dir.filePath(QStringLiteral("album"));
-        folder.name = QStringLiteral("album");
-        folder.isDirectory = true;
-        client.addLocalPaths({ folder }, options);
-        QTRY_VERIFY_WITH_TIMEOUT(completed.size() + failed.size() > 0, 60000);
-        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
-
-        const QString rootCid = completed.first().at(0).toString();
-        const auto entries = completed.first().at(1).value<QList<AddEntry>>();
+        QString rootCid;
+        QList<AddEntry> entries;
+        addFolder(QStringLiteral("album"), wrap, &entries, &rootCid);
+        if (QTest::currentTestFailed())
+            return;
         QString folderCid;
         QStringList names;
         for (const AddEntry& entry : entries) {
@@ -108,6 +119,8 @@ private slots:
             QStringList(
                 { QStringLiteral(".hidden"), QStringLiteral("cover.txt"), QStringLiteral("tracks") }));
 
+        IpfsClient client;
+        client.setEndpoint(node.host(), node.port());
         QSignalSpy received(&client, &IpfsClient::pinsReceived);
         client.fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
         QVERIFY(received.wait(30000));
@@ -128,22 +141,13 @@ private slots:
         for (const QString& name : names)
             QVERIFY(write(dir.filePath(QStringLiteral("names/") + name), name.toUtf8()));
 
-        IpfsClient client;
-        client.setEndpoint(node.host(), node.port());
-        QSignalSpy completed(&client, &IpfsClient::addCompleted);
-        QSignalSpy failed(&client, &IpfsClient::addFailed);
-        AddOptions options;
-        options.wrapWithDirectory = false;
-        LocalPathSelection folder;
-        folder.localPath = dir.filePath(QStringLiteral("names"));
-        folder.name = QStringLiteral("names");
-        folder.isDirectory = true;
-        client.addLocalPaths({ folder }, options);
-        QTRY_VERIFY_WITH_TIMEOUT(completed.size() + failed.size() > 0, 60000);
-        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+        QList<AddEntry> entries;
+        addFolder(QStringLiteral("names"), false, &entries);
+        if (QTest::currentTestFailed())
+            return;
 
         QString folderCid;
-        for (const AddEntry& entry : completed.first().at(1).value<QList<AddEntry>>()) {
+        for (const AddEntry& entry : entries) {
             if (entry.name == QLatin1String("names"))
                 folderCid = E2eNode::toBase32(entry.hash);
         }
@@ -159,21 +163,13 @@ private slots:
         QVERIFY(
             QFile::link(dir.filePath(QStringLiteral("cycle")), dir.filePath(QStringLiteral("cycle/sub/up"))));
 
-        IpfsClient client;
-        client.setEndpoint(node.host(), node.port());
-        QSignalSpy completed(&client, &IpfsClient::addCompleted);
-        QSignalSpy failed(&client, &IpfsClient::addFailed);
-        AddOptions options;
-        options.wrapWithDirectory = false;
-        LocalPathSelection folder;
-        folder.localPath = dir.filePath(QStringLiteral("cycle"));
-        folder.isDirectory = true;
-        client.addLocalPaths({ folder }, options);
-        QTRY_VERIFY_WITH_TIMEOUT(completed.size() + failed.size() > 0, 60000);
-        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+        QList<AddEntry> entries;
+        addFolder(QStringLiteral("cycle"), false, &entries);
+        if (QTest::currentTestFailed())
+            return;
 
         QStringList names;
-        for (const AddEntry& entry : completed.first().at(1).value<QList<AddEntry>>())
+        for (const AddEntry& entry : entries)
             names.append(entry.name);
         names.sort();
         QCOMPARE(names,

@@ -107,21 +107,27 @@ void FakePinStore::dropBlock(const QString& cid)
     blockOrder.removeAll(multihash);
 }
 
+namespace {
+
+// One text per CID, whatever form it was written in.
+QString pinKey(const QString& type, const CidParts& cid)
+{
+    const QString text = cid.version == 0 ? cidV0Text(cid.multihash) : cidV1Text(cid.codec, cid.multihash);
+    return type + u'\n' + text;
+}
+
+} // namespace
+
 void FakePinStore::pin(const QString& cid, const QString& type, const QString& name)
 {
+    pinsByKey.insert(pinKey(type, decodeCid(cid)), int(pins.size()));
     pins.append({ cid, type, name });
 }
 
 int FakePinStore::pinIndex(const QString& cid, const QString& type) const
 {
     const CidParts wanted = argumentCid(cid);
-    if (!wanted.isValid())
-        return -1;
-    for (int i = 0; i < pins.size(); ++i) {
-        if (pins.at(i).type == type && decodeCid(pins.at(i).cid) == wanted)
-            return i;
-    }
-    return -1;
+    return wanted.isValid() ? pinsByKey.value(pinKey(type, wanted), -1) : -1;
 }
 
 bool FakePinStore::isPinned(const QString& cid) const
@@ -132,8 +138,10 @@ bool FakePinStore::isPinned(const QString& cid) const
 QStringList FakePinStore::pinnedCids() const
 {
     QStringList cids;
-    for (const Pin& pin : pins)
-        cids.append(pin.cid);
+    for (const Pin& pin : pins) {
+        if (!pin.removed)
+            cids.append(pin.cid);
+    }
     return cids;
 }
 
@@ -141,6 +149,8 @@ QList<PinEntry> FakePinStore::listedPins() const
 {
     QList<PinEntry> entries;
     for (const Pin& pin : pins) {
+        if (pin.removed)
+            continue;
         PinEntry entry;
         entry.cid = printed(pin.cid, true);
         entry.type = pin.type;
@@ -155,11 +165,11 @@ QList<FakePinStore::Listed> FakePinStore::indirectPins(QString* failure) const
     QList<Listed> found;
     QSet<QString> seen; // exact CIDs, as the node's walk tells blocks apart
     for (const Pin& pin : pins) {
-        if (pin.type == "recursive"_L1)
+        if (pin.type == "recursive"_L1 && !pin.removed)
             seen.insert(printed(pin.cid, true));
     }
     for (const Pin& pin : pins) {
-        if (pin.type != "recursive"_L1)
+        if (pin.type != "recursive"_L1 || pin.removed)
             continue;
         QStringList toVisit { pin.cid };
         while (!toVisit.isEmpty()) {
@@ -193,7 +203,7 @@ FakeKuboNode::Response FakePinStore::pinLs(const FakeKuboNode::Request& request)
     QString failure;
     if (arguments.isEmpty()) {
         for (const Pin& pin : pins) {
-            if (pin.type == type || (type == "all"_L1 && pin.type != "indirect"_L1))
+            if (!pin.removed && (pin.type == type || type == "all"_L1))
                 listed.append({ pin.cid, pin.type, pin.name, QString() });
         }
         if (type == "all"_L1 || type == "indirect"_L1)
@@ -265,7 +275,8 @@ FakeKuboNode::Response FakePinStore::pinRm(const FakeKuboNode::Request& request)
         if (index < 0)
             return FakeKuboNode::kuboError(u"not pinned or pinned indirectly"_s);
         removed.append(printed(pins.at(index).cid, upgradesV0(request)));
-        pins.removeAt(index);
+        pins[index].removed = true;
+        pinsByKey.remove(pinKey(pins.at(index).type, decodeCid(pins.at(index).cid)));
     }
     return FakeKuboNode::json(line(QJsonObject { { u"Pins"_s, removed } }));
 }

@@ -44,6 +44,7 @@ private:
         QString cid;
         QString type;
         QString name;
+        bool removed = false;
     };
     struct Listed {
         QString cid;
@@ -59,4 +60,5 @@ private:
     QHash<QByteArray, QStringList> blocks; // links of each block, by multihash
     QList<QByteArray> blockOrder;
     QList<Pin> pins;
+    QHash<QString, int> pinsByKey; // type and canonical CID text -> index in pins
 };

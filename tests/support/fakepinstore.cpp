@@ -82,13 +82,19 @@ QString notFoundText(const QString& cid)
 
 } // namespace
 
+QString FakePinStore::nodeCid(const QString& seed, int cidVersion)
+{
+    const QByteArray multihash = sha256Multihash(seed);
+    return cidVersion == 0 ? cidV0Text(multihash) : cidV1Text(kDagPbCodec, multihash);
+}
+
 QString FakePinStore::addNode(const QString& seed, int cidVersion, const QStringList& links)
 {
     const QByteArray multihash = sha256Multihash(seed);
     if (!blocks.contains(multihash))
         blockOrder.append(multihash);
     blocks.insert(multihash, links);
-    return cidVersion == 0 ? cidV0Text(multihash) : cidV1Text(kDagPbCodec, multihash);
+    return nodeCid(seed, cidVersion);
 }
 
 QString FakePinStore::addRaw(const QString& seed)

@@ -20,6 +20,8 @@ public:
     QString addNode(const QString& seed, int cidVersion, const QStringList& links = {});
     // A raw block (a leaf), which only has a CIDv1.
     QString addRaw(const QString& seed);
+    // The CID addNode gives, without adding the block.
+    static QString nodeCid(const QString& seed, int cidVersion);
     // The block is gone from the repository: walks that reach it fail.
     void dropBlock(const QString& cid);
 

@@ -305,7 +305,7 @@ private slots:
     void cancelSilencesBothHalves()
     {
         node->route(u"/pin/ls"_s, FakeKuboNode::held());
-        FakeKuboNode::Response slowStream = inPieces(repository.store.refsLocal(request({})), 70, 0);
+        FakeKuboNode::Response slowStream = repository.store.refsLocal(request({})); // a chunk a line
         slowStream.chunks[1].delayMs = 5000;
         node->route(u"/refs/local"_s, slowStream);
         QSignalSpy delivered(client, &IpfsClient::pinsReceived);

@@ -1,11 +1,13 @@
 #include "ipfsclient.h"
 
+#include "offguithread.h"
 #include "refsparser.h"
 #include "replyerrors.h"
 #include "streamlines.h"
 #include "unpinnedblocks.h"
 
 #include <QNetworkReply>
+#include <QPointer>
 
 using namespace Qt::StringLiterals;
 
@@ -115,9 +117,24 @@ void IpfsClient::finishUnpinnedFetch()
 {
     if (!unpinnedActive || !unpinnedPinsDone || !unpinnedRefsDone)
         return;
-    const QList<PinEntry> unpinnedBlocks = localBlocksWithoutPin(unpinnedLocalRefs, unpinnedPinnedCids);
+    // Telling a million blocks from a million pins by multihash takes a second: the sets go to a
+    // worker, and the list comes back unless a newer load or a cancel has begun meanwhile.
+    QSet<QString> localBlocks = std::exchange(unpinnedLocalRefs, {});
+    QSet<QString> pinnedCids = std::exchange(unpinnedPinnedCids, {});
     resetUnpinnedState();
-    emit pinsReceived(unpinnedBlocks);
+    const quint64 epoch = pinsEpoch;
+    const QPointer<IpfsClient> client(this);
+    runOffGuiThread(
+        [localBlocks = std::move(localBlocks), pinnedCids = std::move(pinnedCids)]() mutable {
+            const QList<PinEntry> blocks = localBlocksWithoutPin(localBlocks, pinnedCids);
+            localBlocks = {};
+            pinnedCids = {};
+            return blocks;
+        },
+        [client, epoch](const QList<PinEntry>& blocks) {
+            if (client && client->pinsEpoch == epoch)
+                emit client->pinsReceived(blocks);
+        });
 }
 
 void IpfsClient::resetUnpinnedState()

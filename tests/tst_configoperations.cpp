@@ -264,7 +264,7 @@ void TestConfigOperations::reportsFailures_data()
     QTest::newRow("replace refused")
         << "replace"
         << "/config/replace" << 500
-        << QByteArray("  {\"Message\":\"setting private key with API is not supported\"}\n")
+        << QByteArray("{\"Message\":\"setting private key with API is not supported\",\"Code\":0,\"Type\":\"error\"}\n")
         << "Failed to replace config: " << Detail::WholeBody;
     QTest::newRow("replace refused without body")
         << "replace"

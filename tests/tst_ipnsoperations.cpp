@@ -231,12 +231,11 @@ private slots:
         QTest::newRow("resolve array")
             << QStringLiteral("resolve") << 200 << QByteArray("[]")
             << QStringLiteral("Failed to resolve IPNS name: invalid JSON response");
-        QTest::newRow("publish Message in a 200")
-            << QStringLiteral("publish") << 200 << QByteArray(R"({"Message":" key not found "})")
+        // A node never answers 200 with an error: it says why in the error answer's "Message".
+        QTest::newRow("publish refused, the node's message")
+            << QStringLiteral("publish") << 500
+            << QByteArray(R"({"Message":" key not found ","Code":0,"Type":"error"})")
             << QStringLiteral("Failed to publish to IPNS: key not found");
-        QTest::newRow("keys Error in a 200")
-            << QStringLiteral("keys") << 200 << QByteArray(R"({"Error":"locked"})")
-            << QStringLiteral("Failed to list IPNS keys: locked");
     }
 
     void replyFailures()

@@ -121,7 +121,7 @@ private slots:
 
     void bitswapQueryAndMessage()
     {
-        node->route(u"/bitswap/stat"_s, FakeKuboNode::json(R"({"Message":"  boom  "})"));
+        node->route(u"/bitswap/stat"_s, FakeKuboNode::kuboError(u"  boom  "_s));
         QSignalSpy failed(client, &IpfsClient::bitswapStatFailed);
         client->fetchBitswapStat(false, false);
         QVERIFY(failed.wait());
@@ -304,7 +304,7 @@ private slots:
     void swarmFailuresNeverReachErrorOccurred()
     {
         node->route(u"/swarm/peers"_s, FakeKuboNode::kuboError(u"offline"_s));
-        node->route(u"/bootstrap/list"_s, FakeKuboNode::json(R"({"Message":"nope"})"));
+        node->route(u"/bootstrap/list"_s, FakeKuboNode::kuboError(u"nope"_s));
         QSignalSpy swarmFailed(client, &IpfsClient::swarmRequestFailed);
         QSignalSpy bootstrapFailed(client, &IpfsClient::bootstrapRequestFailed);
         client->fetchSwarmPeers();

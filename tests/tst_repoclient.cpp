@@ -65,8 +65,9 @@ private slots:
                                     << u"Failed to get repo stat: invalid JSON response"_s;
         QTest::newRow("not json") << 200 << QByteArray("oops")
                                   << u"Failed to get repo stat: invalid JSON response"_s;
-        QTest::newRow("message in a success body")
-            << 200 << QByteArray(R"({"Message":" busy "})") << u"Failed to get repo stat: busy"_s;
+        // A node never answers 200 with an error: it says why in the error answer's "Message".
+        QTest::newRow("the node's message, trimmed")
+            << 500 << QByteArray(R"({"Message":" busy ","Code":0,"Type":"error"})") << u"Failed to get repo stat: busy"_s;
     }
 
     void repoStatFailures()

@@ -27,7 +27,7 @@ QString swarmDirection(const QString& entry)
 }
 
 // A number the snapshot could not learn: the endpoint failed or has not answered yet.
-const QJsonValue kUnknown = QJsonValue::Null;
+constexpr QJsonValue::Type kUnknown = QJsonValue::Null;
 
 QJsonObject buildSwarm(const QStringList& peers, bool known)
 {

@@ -110,6 +110,10 @@ signals:
     void streamEntriesLoaded(const QString& source, int count);
     void unpinned(const QStringList& cids);
     void refsReceived(const QString& rootCid, const QStringList& cids);
+    // After the empty refsReceived that a failed refs request still gives: the request failed.
+    void refsFailed(const QString& rootCid, const QString& message);
+    // cancelActiveLoading dropped every pin, refs, size and kind request: none of them will answer.
+    void activeLoadingCancelled();
     void nodeInfoReceived(const QString& nodeId, const QString& agentVersion);
     void errorOccurred(const QString& message);
     void connectionStatusChanged(bool connected);

@@ -167,6 +167,7 @@ void IpfsClient::cancelActiveLoading()
         reply->setProperty("cancelledByClient", true);
         reply->abort();
     }
+    emit activeLoadingCancelled();
 }
 
 void IpfsClient::onPinsReplyReadyRead(QNetworkReply* reply)

@@ -305,24 +305,29 @@ private slots:
     void finalLineWithoutNewline_data()
     {
         QTest::addColumn<QByteArray>("last");
+        QTest::addColumn<QByteArray>("streamError");
         QTest::addColumn<bool>("completed");
         QTest::addColumn<QString>("failure");
 
-        QTest::newRow("entry") << QByteArray("  {\"Name\":\"\",\"Hash\":\"Qlast\",\"Size\":\"9\"} ") << true
-                               << "";
-        QTest::newRow("hashless") << QByteArray("{\"Name\":\"x\"}") << true << "";
-        QTest::newRow("not json") << QByteArray("{\"Name\":") << true << "";
-        QTest::newRow("error") << QByteArray("{\"Error\":\"disk full\"}") << false << "Add failed: disk full";
+        const QByteArray entry("  {\"Name\":\"\",\"Hash\":\"Qlast\",\"Size\":\"9\"} ");
+        QTest::newRow("entry") << entry << QByteArray() << true << "";
+        QTest::newRow("hashless") << QByteArray("{\"Name\":\"x\"}") << QByteArray() << true << "";
+        QTest::newRow("not json") << QByteArray("{\"Name\":") << QByteArray() << true << "";
+        // The node tells a failure after the stream began only in the trailer.
+        QTest::newRow("then a failure") << entry << QByteArray("disk full") << false << "Add failed: disk full";
     }
 
     void finalLineWithoutNewline()
     {
         QFETCH(QByteArray, last);
+        QFETCH(QByteArray, streamError);
         QFETCH(bool, completed);
         QFETCH(QString, failure);
         QVERIFY(writeFile(path(QStringLiteral("a")), "a"));
-        node->route(QStringLiteral("/add"),
-            FakeKuboNode::streamed({ addLine(QStringLiteral("a"), QStringLiteral("Qa")), last }, 20));
+        FakeKuboNode::Response answer
+            = FakeKuboNode::streamed({ addLine(QStringLiteral("a"), QStringLiteral("Qa")), last }, 20);
+        answer.streamError = streamError;
+        node->route(QStringLiteral("/add"), answer);
 
         const Outcome outcome = runAdd({ selection(path(QStringLiteral("a"))) });
         QCOMPARE(outcome.outcomes, 1);
@@ -337,20 +342,20 @@ private slots:
         }
     }
 
-    void errorLinesFailTheUploadWithTheFirst()
+    // As Kubo fails an add whose "to-files" target is missing: the entries, then the trailer.
+    void aFailureAfterTheEntriesFailsTheUpload()
     {
         QVERIFY(writeFile(path(QStringLiteral("a")), "a"));
-        node->route(QStringLiteral("/add"),
-            FakeKuboNode::streamed(
-                { addLine(QStringLiteral("a"), QStringLiteral("Qa")), "{\"Error\":\"  first failure \"}\n",
-                    addLine(QStringLiteral("b"), QStringLiteral("Qb")), "{\"Error\":\"second failure\"}\n",
-                    "{\"Error\":\"   \"}\n" },
-                10));
+        FakeKuboNode::Response answer = FakeKuboNode::streamed(
+            { addLine(QStringLiteral("a"), QStringLiteral("Qa")), addLine(QStringLiteral("b"), QStringLiteral("Qb")) },
+            10);
+        answer.streamError = "to-files: MFS destination parent does not exist";
+        node->route(QStringLiteral("/add"), answer);
         const Outcome outcome = runAdd({ selection(path(QStringLiteral("a"))) });
         QCOMPARE(outcome.outcomes, 1);
 
         QVERIFY(!outcome.completed);
-        QCOMPARE(outcome.failure, QStringLiteral("Add failed: first failure"));
+        QCOMPARE(outcome.failure, QStringLiteral("Add failed: to-files: MFS destination parent does not exist"));
         QCOMPARE(outcome.progress.size(), 2); // the upload reads on to the end
     }
 
@@ -623,10 +628,13 @@ private slots:
         node->route(QStringLiteral("/add"), [](const FakeKuboNode::Request& request) {
             const bool wrap
                 = request.queryValue(QStringLiteral("wrap-with-directory")) == QStringLiteral("true");
-            return FakeKuboNode::streamed(
+            FakeKuboNode::Response answer = FakeKuboNode::streamed(
                 { addLine(QStringLiteral("a"), wrap ? QStringLiteral("Qwrapped") : QStringLiteral("Qplain")),
-                    wrap ? QByteArray("{\"Error\":\"only here\"}\n") : QByteArray("\n") },
+                    QByteArray("\n") },
                 30);
+            if (wrap)
+                answer.streamError = "only here";
+            return answer;
         });
         QSignalSpy completed(client, &IpfsClient::addCompleted);
         QSignalSpy failed(client, &IpfsClient::addFailed);

@@ -2,6 +2,7 @@
 
 #include "connectionstatusdot.h"
 #include "ipfsrecords.h"
+#include "unpinreport.h"
 
 #include <QHash>
 #include <QList>
@@ -119,7 +120,7 @@ private slots:
     void onOpenFromLocal();
     void onUnpinSelected();
     void onUnpinAll();
-    void onUnpinned(const QStringList& cids);
+    void onUnpinned(const UnpinReport& report);
     void onShowIndirectPins(const QString& rootCid);
     void onRefsReceivedForTable(const QString& rootCid, const QStringList& refs);
     void onDagStatReceived(const QString& cid, qlonglong cumulativeSize);

@@ -18,6 +18,7 @@ class QComboBox;
 class QDialog;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QModelIndex;
 class QNetworkReply;
 class QPoint;
@@ -190,10 +191,16 @@ private:
 
     // Add flow (mainwindow_add.cpp) and its remote-pin follow-up (mainwindow_remotepin.cpp).
     void endAddInProgress();
-    void showAddResult(const QString& resultText, const QStringList& cids);
+    void showAddResult(const QStringList& cids);
+    QString addResultText() const;
+    void updateAddResult();
     void exportCids(const QStringList& cids);
-    void startRemotePinFlow(const QString& rootCid, const QList<AddEntry>& entries);
+    bool startRemotePinFlow(const QString& rootCid, const QList<AddEntry>& entries);
     bool belongsToRemotePinFlow(const QString& cid, const QString& service) const;
+    bool settleRemotePinAnswer(const QString& cid, const QString& service);
+    void failRemotePin(const QString& cid, const QString& reason);
+    void endRemotePinPoll();
+    void setRemotePinStatusLine();
     void finalizeRemotePinFlow();
 
     // Auxiliary windows (mainwindow_auxwindows.cpp).
@@ -268,7 +275,13 @@ private:
     bool remotePinUnpinLocal = false;
     QSet<QString> remotePinPending;
     QSet<QString> remotePinPinned;
-    QSet<QString> remotePinFailed;
+    QHash<QString, QString> remotePinFailed; // CID -> why, in the words of the node where it has any
+    QSet<QString> remotePinAwaiting; // CIDs of the running poll whose answers are still to come
+    QHash<QString, QString> remotePinLastAnswer; // CID -> last status, or why the last request failed
+    // The add result box while it is open; the remote-pin follow-up keeps its text current.
+    QPointer<QMessageBox> addResultBox;
+    QString addResultDetail;
+    bool addResultFollowsRemotePins = false;
     AddOptions pendingAddOptions;
     QString pendingPublishCid;
     qint64 lastCountUpdateMs = 0;

@@ -14,6 +14,9 @@
 
 namespace {
 
+// Failures the result box names one by one; the status log has every one.
+constexpr int kResultFailuresShown = 10;
+
 // The root first, then every reported hash once, in the order the node reported them.
 QStringList addedCidList(const QString& rootCid, const QList<AddEntry>& entries)
 {
@@ -131,9 +134,8 @@ void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& e
     endAddInProgress();
 
     const QStringList cids = addedCidList(rootCid, entries);
-    const QString resultText = rootCid.isEmpty()
-        ? QStringLiteral("Add operation completed successfully.\n\nReturned objects: %1").arg(entries.size())
-        : QStringLiteral("Add operation completed successfully.\n\nRoot CID:\n%1").arg(rootCid);
+    addResultDetail = rootCid.isEmpty() ? QStringLiteral("Returned objects: %1").arg(entries.size())
+                                        : QStringLiteral("Root CID:\n%1").arg(rootCid);
 
     if (contentMode == QLatin1String("pinned"))
         triggerRefresh(false);
@@ -146,17 +148,58 @@ void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& e
         setStatusMessage(QStringLiteral("Added to IPFS: %1").arg(rootCid));
     }
 
+    addResultFollowsRemotePins = false;
     const QString destination = pendingAddOptions.pinDestination.trimmed().toLower();
     if (destination == QLatin1String("both") || destination == QLatin1String("remote"))
-        startRemotePinFlow(rootCid, entries);
+        addResultFollowsRemotePins = startRemotePinFlow(rootCid, entries) && remotePinActive;
 
-    showAddResult(resultText, cids);
+    showAddResult(cids);
 }
 
-void MainWindow::showAddResult(const QString& resultText, const QStringList& cids)
+QString MainWindow::addResultText() const
+{
+    QString headline = QStringLiteral("Add operation completed successfully.");
+    QString remote;
+    if (addResultFollowsRemotePins) {
+        // The local half alone is no success when the remote half failed.
+        const qsizetype total = remotePinPinned.size() + remotePinPending.size() + remotePinFailed.size();
+        if (!remotePinFailed.isEmpty())
+            headline = QStringLiteral("Added to IPFS, but remote pinning failed for %1 of %2 CID(s).")
+                           .arg(QString::number(remotePinFailed.size()), QString::number(total));
+        else if (!remotePinPending.isEmpty())
+            headline = QStringLiteral("Added to IPFS. Remote pinning is in progress.");
+        remote = QStringLiteral("\n\nRemote pinning on '%1': %2 pinned, %3 pending, %4 failed.")
+                     .arg(remotePinService, QString::number(remotePinPinned.size()),
+                         QString::number(remotePinPending.size()), QString::number(remotePinFailed.size()));
+        QStringList failed = remotePinFailed.keys();
+        failed.sort();
+        for (qsizetype i = 0; i < failed.size() && i < kResultFailuresShown; ++i)
+            remote += u'\n' + remotePinFailed.value(failed.at(i));
+        if (failed.size() > kResultFailuresShown)
+            remote += QStringLiteral("\n\u2026and %1 more, each named in the status log.")
+                          .arg(failed.size() - kResultFailuresShown);
+    }
+    return headline + QStringLiteral("\n\n") + addResultDetail + remote;
+}
+
+void MainWindow::updateAddResult()
+{
+    if (!addResultBox || !addResultFollowsRemotePins)
+        return;
+    addResultBox->setText(addResultText());
+    addResultBox->setIcon(remotePinFailed.isEmpty() ? QMessageBox::Information : QMessageBox::Warning);
+}
+
+void MainWindow::showAddResult(const QStringList& cids)
 {
     QMessageBox box(
-        QMessageBox::Information, QStringLiteral("Add to IPFS"), resultText, QMessageBox::NoButton, this);
+        QMessageBox::Information, QStringLiteral("Add to IPFS"), QString(), QMessageBox::NoButton, this);
+    // Names and reasons from the node are text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    addResultBox = &box;
+    updateAddResult();
+    if (!addResultFollowsRemotePins)
+        box.setText(addResultText());
     QPushButton* copyButton = nullptr;
     QPushButton* exportButton = nullptr;
     if (!cids.isEmpty()) {
@@ -165,6 +208,7 @@ void MainWindow::showAddResult(const QString& resultText, const QStringList& cid
     }
     box.addButton(QMessageBox::Ok);
     box.exec();
+    addResultBox = nullptr;
 
     QAbstractButton* clicked = box.clickedButton();
     if (!clicked)

@@ -21,12 +21,19 @@ constexpr int kResultFailuresShown = 10;
 QStringList addedCidList(const QString& rootCid, const QList<AddEntry>& entries)
 {
     QStringList cids;
-    if (!rootCid.isEmpty())
+    QSet<QString> listed;
+    cids.reserve(entries.size() + 1);
+    listed.reserve(entries.size() + 1);
+    if (!rootCid.isEmpty()) {
         cids.append(rootCid);
+        listed.insert(rootCid);
+    }
     for (const AddEntry& entry : entries) {
         const QString hash = entry.hash.trimmed();
-        if (!hash.isEmpty() && !cids.contains(hash))
-            cids.append(hash);
+        if (hash.isEmpty() || listed.contains(hash))
+            continue;
+        listed.insert(hash);
+        cids.append(hash);
     }
     return cids;
 }

@@ -403,6 +403,37 @@ private slots:
         QCOMPARE(node->requestCount(u"/pin/remote/add"_s), 0);
     }
 
+    // A node that reports thousands of entries in one read: each is reported and listed, in order,
+    // and the upload ends only after the last of them.
+    void manyEntriesAtOnce()
+    {
+        constexpr int count = 5000;
+        QList<QByteArray> lines;
+        QStringList cids;
+        for (int i = 0; i < count; ++i) {
+            cids << fakeCid(u"entry%1"_s.arg(i));
+            lines << addLine(u"entry%1"_s.arg(i), cids.last());
+        }
+        node->route(u"/add"_s, FakeKuboNode::json(lines.join()));
+        QSignalSpy progress(client(), &IpfsClient::addProgress);
+        AddChoice choice;
+        choice.paths = QStringList { file(u"a.txt"_s) };
+        choice.wrap = false;
+        SeenBox result;
+        runAdd(choice, &result, u"Copy CIDs"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        QCOMPARE(result.text, u"Add operation completed successfully.\n\nReturned objects: %1"_s.arg(count));
+        QCOMPARE(QGuiApplication::clipboard()->text(), cids.join(u'\n'));
+        QCOMPARE(progress.size(), count);
+        QCOMPARE(progress.last().at(1).toInt(), count);
+        const QStringList seen = statuses();
+        const qsizetype last = seen.indexOf(u"Adding to IPFS: %1/1 \u2014 entry%2"_s.arg(count).arg(count - 1));
+        QVERIFY(last >= 0);
+        QVERIFY(seen.indexOf(u"Added %1 object(s) to IPFS"_s.arg(count)) > last);
+        verifyIdle();
+    }
+
     void refreshFollowsInPinnedModeOnly_data()
     {
         QTest::addColumn<QString>("mode");

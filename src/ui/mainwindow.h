@@ -191,7 +191,8 @@ private:
 
     // Add flow (mainwindow_add.cpp) and its remote-pin follow-up (mainwindow_remotepin.cpp).
     void endAddInProgress();
-    void showAddResult(const QStringList& cids);
+    void showAddProgress(bool withValue);
+    void showAddResult(const QString& rootCid, const QList<AddEntry>& entries);
     QString addResultText() const;
     void updateAddResult();
     void exportCids(const QStringList& cids);
@@ -246,6 +247,13 @@ private:
     QPointer<RpcLogDialog> rpcLogDialog;
     QPointer<StatusLogDialog> statusLogDialog;
     QProgressDialog* addProgressDialog = nullptr;
+    // The newest upload progress, shown once per turn of the event loop (mainwindow_add.cpp).
+    struct AddProgressReport {
+        QString name;
+        int shown = 0;
+        int totalFiles = 0;
+        bool scheduled = false;
+    } addProgressReport;
     QProgressDialog* updateProgressDialog = nullptr;
     QStringList rpcLogLines;
     QStringList statusLogLines;

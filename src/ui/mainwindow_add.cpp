@@ -11,6 +11,9 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -98,33 +101,52 @@ void MainWindow::onAddProgress(const QString& currentName, int processedEntries,
     if (name.isEmpty())
         name = QStringLiteral("(wrapped root)");
 
-    if (totalFiles < 1) {
+    if (totalFiles < 1)
         setStatusMessage(QStringLiteral("Adding to IPFS: %1").arg(name));
-        if (addProgressDialog) {
-            addProgressDialog->setRange(0, 0);
-            addProgressDialog->setLabelText(QStringLiteral("Uploading\n%1").arg(name));
-        }
-        return;
-    }
-
-    setStatusMessage(QStringLiteral("Adding to IPFS: %1/%2 \u2014 %3")
-                         .arg(QString::number(processedEntries), QString::number(totalFiles), name));
+    else
+        setStatusMessage(QStringLiteral("Adding to IPFS: %1/%2 \u2014 %3")
+                             .arg(QString::number(processedEntries), QString::number(totalFiles), name));
     if (!addProgressDialog)
         return;
     // The node counts folders and the wrapping folder too, so entries may outnumber files.
-    const int shown = qMin(processedEntries, totalFiles);
-    if (addProgressDialog->maximum() != totalFiles)
-        addProgressDialog->setRange(0, totalFiles);
-    addProgressDialog->setLabelText(QStringLiteral("Uploading %1 of %2\n%3")
-                                        .arg(QString::number(shown), QString::number(totalFiles), name));
-    // Last: a window-modal progress dialog handles events inside setValue, and the upload
-    // may end right there.
-    addProgressDialog->setValue(shown);
+    addProgressReport.name = name;
+    addProgressReport.shown = qMin(processedEntries, totalFiles);
+    addProgressReport.totalFiles = totalFiles;
+    // A node may report tens of thousands of entries in one read; the dialog shows the newest of
+    // them once per turn of the event loop instead of once per entry.
+    if (addProgressReport.scheduled)
+        return;
+    addProgressReport.scheduled = true;
+    QTimer::singleShot(0, this, [this] { showAddProgress(true); });
+}
+
+void MainWindow::showAddProgress(bool withValue)
+{
+    if (!addProgressReport.scheduled || !addProgressDialog)
+        return;
+    addProgressReport.scheduled = false;
+    const AddProgressReport report = addProgressReport;
+    if (report.totalFiles < 1) {
+        addProgressDialog->setRange(0, 0);
+        addProgressDialog->setLabelText(QStringLiteral("Uploading\n%1").arg(report.name));
+        return;
+    }
+    if (addProgressDialog->maximum() != report.totalFiles)
+        addProgressDialog->setRange(0, report.totalFiles);
+    addProgressDialog->setLabelText(
+        QStringLiteral("Uploading %1 of %2\n%3")
+            .arg(QString::number(report.shown), QString::number(report.totalFiles), report.name));
+    // Last: a window-modal progress dialog handles events inside setValue, and the upload may
+    // end right there.
+    if (withValue)
+        addProgressDialog->setValue(report.shown);
 }
 
 void MainWindow::endAddInProgress()
 {
     addInProgress = false;
+    // The last report still names what was uploaded last; its value is the caller's to set.
+    showAddProgress(false);
     addBtn->setEnabled(true);
     addToIpfsAction->setEnabled(true);
     if (!addProgressDialog)
@@ -136,11 +158,11 @@ void MainWindow::endAddInProgress()
 
 void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& entries)
 {
+    showAddProgress(false);
     if (addProgressDialog && addProgressDialog->maximum() > 0)
         addProgressDialog->setValue(addProgressDialog->maximum());
     endAddInProgress();
 
-    const QStringList cids = addedCidList(rootCid, entries);
     addResultDetail = rootCid.isEmpty() ? QStringLiteral("Returned objects: %1").arg(entries.size())
                                         : QStringLiteral("Root CID:\n%1").arg(rootCid);
 
@@ -160,7 +182,7 @@ void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& e
     if (destination == QLatin1String("both") || destination == QLatin1String("remote"))
         addResultFollowsRemotePins = startRemotePinFlow(rootCid, entries) && remotePinActive;
 
-    showAddResult(cids);
+    showAddResult(rootCid, entries);
 }
 
 QString MainWindow::addResultText() const
@@ -197,7 +219,7 @@ void MainWindow::updateAddResult()
     addResultBox->setIcon(remotePinFailed.isEmpty() ? QMessageBox::Information : QMessageBox::Warning);
 }
 
-void MainWindow::showAddResult(const QStringList& cids)
+void MainWindow::showAddResult(const QString& rootCid, const QList<AddEntry>& entries)
 {
     QMessageBox box(
         QMessageBox::Information, QStringLiteral("Add to IPFS"), QString(), QMessageBox::NoButton, this);
@@ -209,7 +231,11 @@ void MainWindow::showAddResult(const QStringList& cids)
         box.setText(addResultText());
     QPushButton* copyButton = nullptr;
     QPushButton* exportButton = nullptr;
-    if (!cids.isEmpty()) {
+    // The list itself is made only when asked for: it costs time with a hundred thousand entries.
+    const bool anyCid = !rootCid.isEmpty()
+        || std::any_of(entries.cbegin(), entries.cend(),
+            [](const AddEntry& entry) { return !entry.hash.trimmed().isEmpty(); });
+    if (anyCid) {
         copyButton = box.addButton(QStringLiteral("Copy CIDs"), QMessageBox::ActionRole);
         exportButton = box.addButton(QStringLiteral("Export CIDs"), QMessageBox::ActionRole);
     }
@@ -218,12 +244,13 @@ void MainWindow::showAddResult(const QStringList& cids)
     addResultBox = nullptr;
 
     QAbstractButton* clicked = box.clickedButton();
-    if (!clicked)
+    if (!clicked || (clicked != copyButton && clicked != exportButton))
         return;
+    const QStringList cids = addedCidList(rootCid, entries);
     if (clicked == copyButton) {
         QGuiApplication::clipboard()->setText(cids.join(u'\n'));
         setStatusMessage(QStringLiteral("Copied %1 CID(s) to clipboard").arg(cids.size()));
-    } else if (clicked == exportButton) {
+    } else {
         exportCids(cids);
     }
 }

@@ -206,7 +206,7 @@ bool PinContentsDialog::looksLikeChunkedFileLinks(const QList<LsEntry>& entries)
 void PinContentsDialog::addLsEntries(
     const QList<LsEntry>& entries, QTreeWidgetItem* parentItem, const QString& parentPath)
 {
-    QSet<QString>& taken = takenNames[parentItem];
+    UniqueNames& taken = takenNames[parentItem];
     QList<QTreeWidgetItem*> children;
     children.reserve(entries.size());
     for (const LsEntry& entry : entries) {

@@ -292,7 +292,7 @@ void PinContentsDialog::addRootAsSingleFileLeaf()
     if (name.isEmpty())
         name = displayName.trimmed();
     if (name.isEmpty())
-        name = QStringLiteral("root-file-%1").arg(rootCid.left(12));
+        name = rootCid; // a pin without a name is known by its CID
     const QString component = sanitizeFilenameComponent(name);
 
     auto* item = new QTreeWidgetItem(rootItem);

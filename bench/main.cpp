@@ -7,6 +7,7 @@
 #include "benchnode.h"
 #include "networkwindows.h"
 #include "pinfixture.h"
+#include "resultwindows.h"
 #include "soak.h"
 
 #include <QApplication>
@@ -241,6 +242,9 @@ int main(int argc, char* argv[])
         QStringLiteral("network-windows"), QStringLiteral("Only time the network windows."));
     const QCommandLineOption networkChildOption(
         QStringLiteral("network-windows-child"), QStringLiteral("Internal: time the network windows."));
+    const QCommandLineOption resultWindowsOption(QStringLiteral("result-windows"),
+        QStringLiteral("Only time the add result box, the GC report, colliding download names and the "
+                       "remote-pin follow-up, as JSON."));
     const QCommandLineOption soakOption(QStringLiteral("soak"),
         QStringLiteral("Run the refresh cycle with auto-refresh for a simulated day."));
     const QCommandLineOption soakPinsOption(QStringLiteral("soak-pins"),
@@ -255,7 +259,8 @@ int main(int argc, char* argv[])
         QStringLiteral("Empty both logs after every refresh of the soak."));
     for (const QCommandLineOption& option :
         { jsonOption, sizesOption, metadataOption, runsOption, serveOption, portOption, childOption,
-            metadataChildOption, windowChildOption, networkWindowsOption, networkChildOption, soakOption,
+            metadataChildOption, windowChildOption, networkWindowsOption, networkChildOption,
+            resultWindowsOption, soakOption,
             soakPinsOption, soakIntervalOption, soakHoursOption, soakClearLogsOption })
         parser.addOption(option);
     parser.process(app);
@@ -292,6 +297,15 @@ int main(int argc, char* argv[])
     if (parser.isSet(networkChildOption)) {
         const QJsonObject figures = measureNetworkWindows(runs);
         std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    }
+    if (parser.isSet(resultWindowsOption)) {
+        const QJsonObject figures { { QStringLiteral("addResultBox40k"), measureAddResultBox(40000) },
+            { QStringLiteral("addResultBox100k"), measureAddResultBox(100000) },
+            { QStringLiteral("gcReport500k"), measureGcReport(500000) },
+            { QStringLiteral("collidingNames8k"), measureCollidingNames(8000) },
+            { QStringLiteral("remotePinFollowUp200"), measureRemotePinFollowUp(200, 1000) } };
+        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Indented).constData());
         return 0;
     }
     if (parser.isSet(soakOption)) {

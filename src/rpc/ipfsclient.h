@@ -99,8 +99,10 @@ public:
 
     // Adding content and remote pinning.
     void addLocalPaths(const QList<LocalPathSelection>& selections, const AddOptions& options);
+    // Per service, a few pin requests and one status request are in flight; the rest wait their turn.
     void remotePinAdd(const QString& cid, const QString& service, const QString& name, bool background);
-    void fetchRemotePinStatus(const QString& cid, const QString& service);
+    // Answers once per CID given (remotePinStatusReceived or remotePinStatusFailed).
+    void fetchRemotePinStatus(const QStringList& cids, const QString& service);
     void fetchRemoteServices(bool stat, const QString& name);
     void testRemoteService(const QString& name);
     void addRemoteService(const QString& name, const QString& endpoint, const QString& key);
@@ -255,6 +257,23 @@ private:
     void onUnpinListingFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply);
     void onUnpinRemovalFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply);
 
+    // Remote pinning (ipfsclient_remote.cpp): what waits for its turn at each service.
+    struct RemotePinAddRequest {
+        QString cid;
+        QString name;
+        bool background = false;
+    };
+    struct RemotePinTraffic {
+        QList<RemotePinAddRequest> waitingAdds;
+        int addsInFlight = 0;
+        QStringList waitingStatus;
+        QSet<QString> waitingStatusSet;
+        bool statusInFlight = false;
+    };
+    void pumpRemotePinAdds(const QString& service);
+    void pumpRemotePinStatus(const QString& service);
+    void finishRemotePinTraffic(const QString& service);
+
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
     // Generous: a DAG walk or a slow disk may keep the node silent for minutes.
@@ -291,4 +310,5 @@ private:
     QHash<QNetworkReply*, int> addFileCounts;
     QHash<QNetworkReply*, AddOptions> addOptionsByReply;
     QHash<QNetworkReply*, QString> addStreamErrors;
+    QHash<QString, RemotePinTraffic> remotePinTraffic; // by service
 };

@@ -7,9 +7,31 @@
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QStringList>
+#include <QTimer>
 
 namespace {
+
+// Lines read and reported in one turn of the event loop: a node may send tens of thousands at once.
+constexpr int kAddLinesPerTurn = 2000;
+
+// Takes up to kAddLinesPerTurn complete lines off the front of buffer and parses them.
+QList<AddStreamLine> takeAddStreamSlice(QByteArray& buffer)
+{
+    qsizetype end = -1;
+    for (int i = 0; i < kAddLinesPerTurn; ++i) {
+        const qsizetype next = buffer.indexOf('\n', end + 1);
+        if (next < 0)
+            break;
+        end = next;
+    }
+    if (end < 0)
+        return {};
+    QByteArray slice = buffer.left(end + 1);
+    buffer.remove(0, end + 1);
+    return takeAddStreamLines(slice);
+}
 
 QString boolWord(bool value)
 {
@@ -171,7 +193,18 @@ void IpfsClient::onAddReplyReadyRead(QNetworkReply* reply)
     if (buffer == addLineBuffers.end())
         return;
     buffer->append(reply->readAll());
-    const QList<AddStreamLine> lines = takeAddStreamLines(*buffer);
+    const QList<AddStreamLine> lines = takeAddStreamSlice(*buffer);
+    if (buffer->contains('\n') && !reply->property("addSliceScheduled").toBool()) {
+        // The rest on a later turn, so that the window stays responsive meanwhile.
+        reply->setProperty("addSliceScheduled", true);
+        QTimer::singleShot(0, reply, [this, reply] {
+            reply->setProperty("addSliceScheduled", false);
+            if (reply->isFinished())
+                onAddReplyFinished(reply);
+            else
+                onAddReplyReadyRead(reply);
+        });
+    }
     if (lines.isEmpty())
         return;
 
@@ -204,6 +237,9 @@ void IpfsClient::onAddReplyFinished(QNetworkReply* reply)
         return;
     }
     onAddReplyReadyRead(reply);
+    // Lines still waiting are reported first, on later turns; the last of those turns ends here.
+    if (addLineBuffers.value(reply).contains('\n'))
+        return;
 
     const QByteArray lastLine = addLineBuffers.take(reply);
     QList<AddEntry> entries = addEntriesByReply.take(reply);

@@ -87,6 +87,8 @@ public:
     void checkForUpdates();
     // The site asked instead of the build's (tests point it at a local server).
     void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
+    // How long the check waits for the site to send anything before it gives up.
+    void setUpdateCheckSilenceLimit(int milliseconds) { updateCheckSilenceLimitMs = milliseconds; }
 
     // Period of the remote pin status poll, 2500 ms unless a test shortens it
     // (mainwindow_remotepin.cpp).
@@ -296,6 +298,7 @@ private:
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
     QString updateSiteUrl; // empty: the build's update site
+    int updateCheckSilenceLimitMs = 30 * 1000;
     // Rows of the current load whose sizes and kinds are still to be asked for, from
     // metadataBacklogNext on (mainwindow_metadata.cpp).
     QList<PinEntry> metadataBacklog;

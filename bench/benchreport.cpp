@@ -269,11 +269,12 @@ void printWindowSteps(const QJsonObject& steps)
     };
     const QJsonObject notPinned = steps.value(QLatin1String("notPinned")).toObject();
     if (!notPinned.isEmpty()) {
-        line(QStringLiteral("\"Not pinned\", %1 local blocks")
+        line(QStringLiteral("\"Not pinned\" refreshed, %1 local blocks")
                  .arg(grouped(notPinned.value(QLatin1String("localBlocks")).toInt())),
             notPinned, "ms");
-        out << QStringLiteral("  rows shown %1 (blocks no pin keeps: %2; %3 pins, %4 indirect)\n")
-                   .arg(grouped(notPinned.value(QLatin1String("rows")).toInt()),
+        out << QStringLiteral("  opening the window on it: %1; rows shown %2 (blocks no pin keeps: %3; %4 pins, %5 "
+                              "indirect)\n")
+                   .arg(ms(notPinned, "firstMs"), grouped(notPinned.value(QLatin1String("rows")).toInt()),
                        grouped(notPinned.value(QLatin1String("unpinnedBlocks")).toInt()),
                        grouped(notPinned.value(QLatin1String("pins")).toInt()),
                        grouped(notPinned.value(QLatin1String("indirect")).toInt()));

@@ -7,6 +7,7 @@
 #include "nodeprocess.h"
 
 #include <QAbstractItemModel>
+#include <QPushButton>
 #include <QSettings>
 #include <QTableView>
 
@@ -29,18 +30,23 @@ QJsonObject measureNotPinned(int localBlocks)
         settings.setValue(QStringLiteral("contentMode"), QStringLiteral("unpinned"));
         settings.sync();
     }
+    // Opening on "Not pinned" loads it from the window's construction on.
+    QElapsedTimer sinceOpening;
+    sinceOpening.start();
     BenchWindow bench;
-    StallMeter stall;
-    QElapsedTimer sinceRequest;
-    QObject::connect(bench.client, &IpfsClient::rpcRequestIssued, &bench.window, [&](const QString& line) {
-        if (!sinceRequest.isValid() && line.contains(QLatin1String("/refs/local"))) {
-            sinceRequest.start();
-            stall.start();
-        }
-    });
-    if (!bench.waitForLoads(1, 300000) || !sinceRequest.isValid())
+    if (!bench.waitForLoads(1, 300000))
         qFatal("\"Not pinned\" did not load");
-    const double ms = elapsedMs(sinceRequest);
+    const double firstMs = elapsedMs(sinceOpening);
+
+    // A refresh of it, over the full table, is the step measured.
+    StallMeter stall;
+    QElapsedTimer sinceRefresh;
+    stall.start();
+    sinceRefresh.start();
+    bench.refreshButton->click();
+    if (!bench.waitForLoads(2, 300000))
+        qFatal("\"Not pinned\" did not load again");
+    const double ms = elapsedMs(sinceRefresh);
     // The table's first paint and a second of what follows belong to the step.
     QElapsedTimer after;
     after.start();
@@ -51,6 +57,7 @@ QJsonObject measureNotPinned(int localBlocks)
     figures.insert(QStringLiteral("localBlocks"), localBlocks);
     figures.insert(QStringLiteral("pins"), kPins);
     figures.insert(QStringLiteral("indirect"), indirect);
+    figures.insert(QStringLiteral("firstMs"), firstMs);
     figures.insert(QStringLiteral("ms"), ms);
     figures.insert(QStringLiteral("stallMs"), stallMs);
     figures.insert(QStringLiteral("rows"), bench.table->model()->rowCount());

@@ -27,9 +27,11 @@ QStringList makeFiles(const QTemporaryDir& folder, int count)
 {
     QStringList paths;
     for (int index = 0; index < count; ++index) {
-        const QString path = folder.filePath(QStringLiteral("file-%1.txt").arg(index, 6, 10, QLatin1Char('0')));
+        const QString path
+            = folder.filePath(QStringLiteral("file-%1.txt").arg(index, 6, 10, QLatin1Char('0')));
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray("bench file ") + QByteArray::number(index)) < 0)
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write(QByteArray("bench file ") + QByteArray::number(index)) < 0)
             qFatal("cannot write %s", qPrintable(path));
         paths.append(path);
     }
@@ -40,8 +42,8 @@ QStringList makeFiles(const QTemporaryDir& folder, int count)
 
 QJsonObject measureAddResult(int entries)
 {
-    const NodeProcess node({ QStringLiteral("--pins"), QString::number(kTablePins), QStringLiteral("--add-entries"),
-        QString::number(entries) });
+    const NodeProcess node({ QStringLiteral("--pins"), QString::number(kTablePins),
+        QStringLiteral("--add-entries"), QString::number(entries) });
     pointSettingsAtBenchNode(node.port());
     const QTemporaryDir folder;
     const QStringList files = makeFiles(folder, 1);
@@ -86,9 +88,10 @@ QJsonObject measureAddResult(int entries)
 
 QJsonObject measureRemoteFollowUp(int cids)
 {
-    const NodeProcess node({ QStringLiteral("--pins"), QString::number(kTablePins), QStringLiteral("--add-entries"),
-        QString::number(cids), QStringLiteral("--service-delay"), QString::number(kServiceDelayMs),
-        QStringLiteral("--remote-pinned-after"), QString::number(kQueuedMs) });
+    const NodeProcess node(
+        { QStringLiteral("--pins"), QString::number(kTablePins), QStringLiteral("--add-entries"),
+            QString::number(cids), QStringLiteral("--service-delay"), QString::number(kServiceDelayMs),
+            QStringLiteral("--remote-pinned-after"), QString::number(kQueuedMs) });
     pointSettingsAtBenchNode(node.port());
     const QTemporaryDir folder;
     const QStringList files = makeFiles(folder, cids);
@@ -162,8 +165,10 @@ QJsonObject measureRemoteFollowUp(int cids)
     figures.insert(QStringLiteral("limitMs"), kFollowUpLimitMs);
     figures.insert(QStringLiteral("summary"), summary);
     figures.insert(QStringLiteral("statusRequestsSent"), statusRequests);
-    figures.insert(QStringLiteral("statusRequestsAtNode"), statusAtNode.value(QLatin1String("count")).toInt());
-    figures.insert(QStringLiteral("statusMaxInFlight"), statusAtNode.value(QLatin1String("maxInFlight")).toInt());
+    figures.insert(
+        QStringLiteral("statusRequestsAtNode"), statusAtNode.value(QLatin1String("count")).toInt());
+    figures.insert(
+        QStringLiteral("statusMaxInFlight"), statusAtNode.value(QLatin1String("maxInFlight")).toInt());
     figures.insert(QStringLiteral("addRequestsAtNode"),
         commandStats(stats, QStringLiteral("/pin/remote/add")).value(QLatin1String("count")).toInt());
     figures.insert(QStringLiteral("refreshAtMs"), refreshAtMs);

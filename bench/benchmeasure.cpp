@@ -211,7 +211,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
 
     QJsonObject figures;
     figures.insert(QStringLiteral("pins"), pinCount);
-    figures.insert(QStringLiteral("bodyMiB"), node.banner().value(QLatin1String("bodyBytes")).toDouble() / 1048576.0);
+    figures.insert(
+        QStringLiteral("bodyMiB"), node.banner().value(QLatin1String("bodyBytes")).toDouble() / 1048576.0);
     figures.insert(QStringLiteral("loadMs"), loadMs);
     figures.insert(QStringLiteral("rawMs"), rawMs);
     figures.insert(QStringLiteral("tableMs"), tableMs);

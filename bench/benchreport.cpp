@@ -60,8 +60,10 @@ void printPinRoad(const QJsonArray& sizes, const QJsonObject& metadata)
                     + u'x';
             },
             QStringLiteral("5x") },
-        { QStringLiteral("table (setPins -> sorted proxy)"), ms("tableMs"), QStringLiteral("100 ms (no GUI step longer)") },
-        { QStringLiteral("table refresh (over a full table)"), ms("tableRefreshMs"), QStringLiteral("100 ms") },
+        { QStringLiteral("table (setPins -> sorted proxy)"), ms("tableMs"),
+            QStringLiteral("100 ms (no GUI step longer)") },
+        { QStringLiteral("table refresh (over a full table)"), ms("tableRefreshMs"),
+            QStringLiteral("100 ms") },
         { QStringLiteral("search (setFilterFixedString)"), ms("searchMs"), QStringLiteral("100 ms") },
         { QStringLiteral("  rows matched"),
             [](const QJsonObject& f) { return grouped(f.value(QLatin1String("searchMatches")).toInt()); },
@@ -81,7 +83,8 @@ void printPinRoad(const QJsonArray& sizes, const QJsonObject& metadata)
             },
             QStringLiteral("600 MiB") },
         { QStringLiteral("window: refresh to loaded table"), ms("windowTableMs"), QString() },
-        { QStringLiteral("window: longest stall, load + 1 s"), ms("windowStallMs"), QStringLiteral("100 ms") },
+        { QStringLiteral("window: longest stall, load + 1 s"), ms("windowStallMs"),
+            QStringLiteral("100 ms") },
         { QStringLiteral("window: peak memory"),
             [](const QJsonObject& f) {
                 return number(f.value(QLatin1String("windowPeakMiB")).toDouble(), 0) + QStringLiteral(" MiB");
@@ -195,8 +198,8 @@ void printKuboRoad(const QJsonObject& kubo)
     const auto line = [&](const QString& label, const QString& value, const QString& target) {
         out << QStringLiteral("  %1%2   %3\n").arg(label, -40).arg(value, 10).arg(target);
     };
-    line(QStringLiteral("pin list body"), number(kubo.value(QLatin1String("bodyMiB")).toDouble(), 1) + QStringLiteral(" MiB"),
-        QString());
+    line(QStringLiteral("pin list body"),
+        number(kubo.value(QLatin1String("bodyMiB")).toDouble(), 1) + QStringLiteral(" MiB"), QString());
     line(QStringLiteral("load (fetchPins -> pinsReceived)"), ms(kubo, "loadMs"), QString());
     line(QStringLiteral("raw transfer (floor)"), ms(kubo, "rawMs"), QString());
     if (kubo.contains(QLatin1String("curlSkipped")))
@@ -205,12 +208,14 @@ void printKuboRoad(const QJsonObject& kubo)
     else
         line(QStringLiteral("curl, the same two listings"), ms(kubo, "curlMs"), QString());
     line(QStringLiteral("load / raw"),
-        number(kubo.value(QLatin1String("loadMs")).toDouble() / kubo.value(QLatin1String("rawMs")).toDouble(), 2)
+        number(
+            kubo.value(QLatin1String("loadMs")).toDouble() / kubo.value(QLatin1String("rawMs")).toDouble(), 2)
             + u'x',
         QStringLiteral("5x"));
-    line(QStringLiteral("longest GUI stall during load, worst run"), ms(kubo, "worstStallMs"), QStringLiteral("30 ms"));
-    line(QStringLiteral("peak memory (VmHWM)"), number(kubo.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB"),
-        QString());
+    line(QStringLiteral("longest GUI stall during load, worst run"), ms(kubo, "worstStallMs"),
+        QStringLiteral("30 ms"));
+    line(QStringLiteral("peak memory (VmHWM)"),
+        number(kubo.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB"), QString());
 }
 
 void printSortedRefreshes(const QJsonArray& refreshes)
@@ -272,8 +277,9 @@ void printWindowSteps(const QJsonObject& steps)
         line(QStringLiteral("\"Not pinned\" refreshed, %1 local blocks")
                  .arg(grouped(notPinned.value(QLatin1String("localBlocks")).toInt())),
             notPinned, "ms");
-        out << QStringLiteral("  opening the window on it: %1; rows shown %2 (blocks no pin keeps: %3; %4 pins, %5 "
-                              "indirect)\n")
+        out << QStringLiteral(
+            "  opening the window on it: %1; rows shown %2 (blocks no pin keeps: %3; %4 pins, %5 "
+            "indirect)\n")
                    .arg(ms(notPinned, "firstMs"), grouped(notPinned.value(QLatin1String("rows")).toInt()),
                        grouped(notPinned.value(QLatin1String("unpinnedBlocks")).toInt()),
                        grouped(notPinned.value(QLatin1String("pins")).toInt()),
@@ -281,11 +287,13 @@ void printWindowSteps(const QJsonObject& steps)
     }
     const QJsonObject add = steps.value(QLatin1String("addResult")).toObject();
     if (!add.isEmpty())
-        line(QStringLiteral("add result box, %1 entries").arg(grouped(add.value(QLatin1String("entries")).toInt())),
+        line(QStringLiteral("add result box, %1 entries")
+                 .arg(grouped(add.value(QLatin1String("entries")).toInt())),
             add, "ms");
     const QJsonObject gc = steps.value(QLatin1String("gcReport")).toObject();
     if (!gc.isEmpty()) {
-        line(QStringLiteral("garbage collection report, %1 CIDs").arg(grouped(gc.value(QLatin1String("cids")).toInt())),
+        line(QStringLiteral("garbage collection report, %1 CIDs")
+                 .arg(grouped(gc.value(QLatin1String("cids")).toInt())),
             gc, "ms");
         if (!gc.value(QLatin1String("reportComplete")).toBool())
             out << QStringLiteral("  the report does not count every CID\n");
@@ -302,8 +310,9 @@ void printWindowSteps(const QJsonObject& steps)
                        .arg(remote.value(QLatin1String("limitMs")).toInt() / 1000);
         else
             out << QStringLiteral("  %1\n").arg(remote.value(QLatin1String("summary")).toString());
-        out << QStringLiteral("  pins queued %1 s each; status requests sent %2, at the node %3, at most %4 at "
-                              "once; remote adds %5\n")
+        out << QStringLiteral(
+            "  pins queued %1 s each; status requests sent %2, at the node %3, at most %4 at "
+            "once; remote adds %5\n")
                    .arg(remote.value(QLatin1String("queuedMs")).toInt() / 1000)
                    .arg(grouped(remote.value(QLatin1String("statusRequestsSent")).toInt()),
                        grouped(remote.value(QLatin1String("statusRequestsAtNode")).toInt()),

@@ -44,7 +44,8 @@ QJsonObject measureGcReport(int cids)
     figures.insert(QStringLiteral("cids"), cids);
     figures.insert(QStringLiteral("ms"), ms);
     figures.insert(QStringLiteral("stallMs"), stallMs);
-    figures.insert(QStringLiteral("reportComplete"), report.contains(QStringLiteral("Collected entries: %1").arg(cids)));
+    figures.insert(
+        QStringLiteral("reportComplete"), report.contains(QStringLiteral("Collected entries: %1").arg(cids)));
     figures.insert(QStringLiteral("peakMiB"), procStatusMiB("VmHWM"));
     return figures;
 }

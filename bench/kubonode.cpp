@@ -77,8 +77,8 @@ int KuboNode::addSmallFiles(int files)
     for (int index = 0; index < files; ++index) {
         const QByteArray name = "seed-" + QByteArray::number(index).rightJustified(6, '0') + ".txt";
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + name
-            + "\"\r\nContent-Type: application/octet-stream\r\n\r\nvaxel bench seed file " + QByteArray::number(index)
-            + "\r\n";
+            + "\"\r\nContent-Type: application/octet-stream\r\n\r\nvaxel bench seed file "
+            + QByteArray::number(index) + "\r\n";
     }
     body += "--" + boundary + "--\r\n";
 
@@ -90,7 +90,8 @@ int KuboNode::addSmallFiles(int files)
     url.setQuery(query);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("multipart/form-data; boundary=" + boundary));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArray("multipart/form-data; boundary=" + boundary));
     request.setTransferTimeout(kAddTimeoutMs);
 
     QNetworkAccessManager manager;

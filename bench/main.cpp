@@ -51,7 +51,8 @@ QList<int> counts(const QString& list)
 
 QJsonObject runTask(const QString& task, int count, const QStringList& more = {})
 {
-    return runChild(QStringList { QStringLiteral("--task"), task, QStringLiteral("--count"), QString::number(count) }
+    return runChild(
+        QStringList { QStringLiteral("--task"), task, QStringLiteral("--count"), QString::number(count) }
         + more);
 }
 
@@ -66,7 +67,8 @@ int serve(const QString& pins, const QString& port)
     QProcess node;
     node.setProcessChannelMode(QProcess::ForwardedChannels);
     node.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vaxel-bench-node"),
-        { QStringLiteral("--pins"), pins, QStringLiteral("--port"), port });
+        { QStringLiteral("--pins"), pins, QStringLiteral("--port"), port,
+            QStringLiteral("--exit-with-stdin") });
     node.waitForFinished(-1);
     return node.exitCode();
 }
@@ -90,23 +92,32 @@ int main(int argc, char* argv[])
     };
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print the figures as JSON."));
     const QCommandLineOption onlyOption = valued("only",
-        "Sections to run, comma separated: pins, metadata, kubo, sorted, notpinned, add, gc, remote, network.",
+        "Sections to run, comma separated: pins, metadata, kubo, sorted, notpinned, add, gc, remote, "
+        "network.",
         "pins,metadata,kubo,sorted,notpinned,add,gc,remote,network");
-    const QCommandLineOption sizesOption = valued("sizes", "Pin counts of the pin road.", "10000,100000,1000000");
-    const QCommandLineOption runsOption = valued("runs", "Runs per figure of the pin road; the best is kept.", "3");
+    const QCommandLineOption sizesOption
+        = valued("sizes", "Pin counts of the pin road.", "10000,100000,1000000");
+    const QCommandLineOption runsOption
+        = valued("runs", "Runs per figure of the pin road; the best is kept.", "3");
     const QCommandLineOption metadataOption = valued("metadata-pins", "Pins for the metadata road.", "10000");
-    const QCommandLineOption kuboPinsOption = valued("kubo-pins", "Pins the real Kubo is seeded with.", "100000");
+    const QCommandLineOption kuboPinsOption
+        = valued("kubo-pins", "Pins the real Kubo is seeded with.", "100000");
     const QCommandLineOption kuboScriptOption
         = valued("kubo-script", "The script that starts a real Kubo.", VAXEL_BENCH_KUBO_SCRIPT);
     const QCommandLineOption sortedSizesOption
         = valued("sorted-sizes", "Rows of the refreshes sorted by each column.", "200000,1000000");
     const QCommandLineOption sortedWatchOption
         = valued("sorted-watch", "Seconds each sorted refresh is watched after its table is in.", "5");
-    const QCommandLineOption localBlocksOption = valued("local-blocks", "Local blocks for \"Not pinned\".", "1000000");
-    const QCommandLineOption addEntriesOption = valued("add-entries", "Entries of the add result box.", "100000");
-    const QCommandLineOption gcCidsOption = valued("gc-cids", "CIDs of the garbage collection report.", "500000");
-    const QCommandLineOption remoteCidsOption = valued("remote-cids", "CIDs of the remote-pin follow-up.", "200");
-    const QCommandLineOption serveOption = valued("serve", "Only serve this many pins, to try the application.", "");
+    const QCommandLineOption localBlocksOption
+        = valued("local-blocks", "Local blocks for \"Not pinned\".", "1000000");
+    const QCommandLineOption addEntriesOption
+        = valued("add-entries", "Entries of the add result box.", "100000");
+    const QCommandLineOption gcCidsOption
+        = valued("gc-cids", "CIDs of the garbage collection report.", "500000");
+    const QCommandLineOption remoteCidsOption
+        = valued("remote-cids", "CIDs of the remote-pin follow-up.", "200");
+    const QCommandLineOption serveOption
+        = valued("serve", "Only serve this many pins, to try the application.", "");
     const QCommandLineOption portOption = valued("port", "Port for --serve.", "5001");
     const QCommandLineOption taskOption = valued("task", "Internal: one measurement in this process.", "");
     const QCommandLineOption countOption = valued("count", "Internal: the size of the task.", "0");
@@ -117,8 +128,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption soakIntervalOption
         = valued("soak-interval", "Auto-refresh interval being simulated, in seconds.", "30");
     const QCommandLineOption soakHoursOption = valued("soak-hours", "Simulated hours (a week: 168).", "168");
-    const QCommandLineOption soakClearLogsOption(
-        QStringLiteral("soak-clear-logs"), QStringLiteral("Empty both logs after every refresh of the soak."));
+    const QCommandLineOption soakClearLogsOption(QStringLiteral("soak-clear-logs"),
+        QStringLiteral("Empty both logs after every refresh of the soak."));
     for (const QCommandLineOption& option :
         { jsonOption, onlyOption, sizesOption, runsOption, metadataOption, kuboPinsOption, kuboScriptOption,
             sortedSizesOption, sortedWatchOption, localBlocksOption, addEntriesOption, gcCidsOption,
@@ -187,9 +198,8 @@ int main(int argc, char* argv[])
     const auto wanted = [&](const char* section) { return sections.contains(QLatin1String(section)); };
     const QString runsText = QString::number(runs);
     const QStringList runsArgument { QStringLiteral("--runs"), runsText };
-    const auto progress = [](const QString& what) {
-        std::fprintf(stderr, "vaxel-bench: %s\n", qPrintable(what));
-    };
+    const auto progress
+        = [](const QString& what) { std::fprintf(stderr, "vaxel-bench: %s\n", qPrintable(what)); };
 
     QJsonArray sizes;
     if (wanted("pins")) {
@@ -239,8 +249,9 @@ int main(int argc, char* argv[])
         const char* section;
         const char* key;
         const QCommandLineOption& size;
-    } stepRuns[] = { { "notpinned", "notPinned", localBlocksOption }, { "add", "addResult", addEntriesOption },
-        { "gc", "gcReport", gcCidsOption }, { "remote", "remoteFollowUp", remoteCidsOption } };
+    } stepRuns[]
+        = { { "notpinned", "notPinned", localBlocksOption }, { "add", "addResult", addEntriesOption },
+              { "gc", "gcReport", gcCidsOption }, { "remote", "remoteFollowUp", remoteCidsOption } };
     for (const auto& step : stepRuns) {
         const int count = parser.value(step.size).toInt();
         if (!wanted(step.section) || count <= 0)
@@ -273,7 +284,8 @@ int main(int argc, char* argv[])
         printJson(all, QJsonDocument::Indented);
         return 0;
     }
-    std::printf("Vaxel %s, filter \"recursive+direct\", Qt %s, %d CPUs, node in another process, best of %d runs\n",
+    std::printf(
+        "Vaxel %s, filter \"recursive+direct\", Qt %s, %d CPUs, node in another process, best of %d runs\n",
         VAXEL_VERSION, qVersion(), QThread::idealThreadCount(), runs);
     std::fflush(stdout);
     if (!sizes.isEmpty() || !metadata.isEmpty()) {

@@ -37,7 +37,8 @@ QJsonObject NodeProcess::stats() const
     // A manager of its own: its connection is never queued behind the client's requests.
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v0/bench/stats").arg(port())));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     QNetworkReply* reply = manager.post(request, QByteArray());
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

@@ -19,7 +19,8 @@ struct Watched {
 };
 
 // From `start` (which issues the refresh) until the table is in and watchSeconds more.
-template <typename Start> Watched watchRefresh(BenchWindow& bench, const int& answers, int watchSeconds, Start start)
+template <typename Start>
+Watched watchRefresh(BenchWindow& bench, const int& answers, int watchSeconds, Start start)
 {
     Watched watched;
     StallMeter stall;
@@ -48,7 +49,8 @@ QJsonObject measureSortedRefresh(int pins, int column, int watchSeconds)
     pointSettingsAtBenchNode(node.port());
     BenchWindow bench;
     // Largest first, as one sorts sizes; the other columns as they come.
-    bench.table->sortByColumn(column, column == PinModel::DagSizeColumn ? Qt::DescendingOrder : Qt::AscendingOrder);
+    bench.table->sortByColumn(
+        column, column == PinModel::DagSizeColumn ? Qt::DescendingOrder : Qt::AscendingOrder);
     int answers = 0;
     QObject::connect(bench.client, &IpfsClient::dagStatReceived, &bench.window, [&] { ++answers; });
     QObject::connect(bench.client, &IpfsClient::kindReceived, &bench.window, [&] { ++answers; });
@@ -64,7 +66,8 @@ QJsonObject measureSortedRefresh(int pins, int column, int watchSeconds)
     QJsonObject figures;
     figures.insert(QStringLiteral("pins"), pins);
     figures.insert(QStringLiteral("column"), column);
-    figures.insert(QStringLiteral("columnName"), bench.table->model()->headerData(column, Qt::Horizontal).toString());
+    figures.insert(
+        QStringLiteral("columnName"), bench.table->model()->headerData(column, Qt::Horizontal).toString());
     figures.insert(QStringLiteral("watchSeconds"), watchSeconds);
     figures.insert(QStringLiteral("firstTableMs"), first.tableMs);
     figures.insert(QStringLiteral("firstStallMs"), first.stallMs);

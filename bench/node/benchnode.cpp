@@ -123,7 +123,8 @@ bool BenchNode::start(quint16 port)
 QJsonObject BenchNode::banner() const
 {
     return { { QStringLiteral("port"), int(listenPort) }, { QStringLiteral("pins"), fixture.pinCount() },
-        { QStringLiteral("recursive"), fixture.recursiveCount }, { QStringLiteral("direct"), fixture.directCount },
+        { QStringLiteral("recursive"), fixture.recursiveCount },
+        { QStringLiteral("direct"), fixture.directCount },
         { QStringLiteral("indirect"), fixture.indirectCount },
         { QStringLiteral("bodyBytes"), double(fixture.recursiveBody.size() + fixture.directBody.size()) } };
 }
@@ -244,7 +245,8 @@ void BenchNode::answer(QTcpSocket* socket, const QByteArray& method, const QByte
         return;
     }
     if (command == u"/add") {
-        startStream(socket, { addBody(query.queryItemValue(QStringLiteral("wrap-with-directory")) == u"true") });
+        startStream(
+            socket, { addBody(query.queryItemValue(QStringLiteral("wrap-with-directory")) == u"true") });
         return;
     }
     if (command.startsWith(u"/pin/remote/")) {
@@ -259,10 +261,11 @@ void BenchNode::answer(QTcpSocket* socket, const QByteArray& method, const QByte
     }
     if (command == u"/repo/stat") {
         sendWhole(socket, 200,
-            jsonLine({ { QStringLiteral("RepoSize"), 52428800.0 * 1024 }, { QStringLiteral("StorageMax"), 1e13 },
-                { QStringLiteral("NumObjects"), fixture.pinCount() + fixture.indirectCount },
-                { QStringLiteral("RepoPath"), QStringLiteral("/var/lib/ipfs") },
-                { QStringLiteral("Version"), QStringLiteral("fs-repo@16") } }));
+            jsonLine(
+                { { QStringLiteral("RepoSize"), 52428800.0 * 1024 }, { QStringLiteral("StorageMax"), 1e13 },
+                    { QStringLiteral("NumObjects"), fixture.pinCount() + fixture.indirectCount },
+                    { QStringLiteral("RepoPath"), QStringLiteral("/var/lib/ipfs") },
+                    { QStringLiteral("Version"), QStringLiteral("fs-repo@16") } }));
         return;
     }
     if (command == u"/pin/rm") {
@@ -319,7 +322,8 @@ void BenchNode::answerRemote(QTcpSocket* socket, const QString& command, const Q
         QJsonObject service { { QStringLiteral("Service"), QStringLiteral("svc") },
             { QStringLiteral("ApiEndpoint"), QStringLiteral("http://127.0.0.1:9/pins") } };
         if (query.queryItemValue(QStringLiteral("stat")) == u"true")
-            service.insert(QStringLiteral("Stat"), QJsonObject { { QStringLiteral("Status"), QStringLiteral("valid") } });
+            service.insert(QStringLiteral("Stat"),
+                QJsonObject { { QStringLiteral("Status"), QStringLiteral("valid") } });
         sendWhole(socket, 200, jsonLine({ { QStringLiteral("RemoteServices"), QJsonArray { service } } }));
         return;
     }
@@ -345,8 +349,9 @@ void BenchNode::answerRemote(QTcpSocket* socket, const QString& command, const Q
             const auto pin = remotePins.constFind(cid);
             if (pin == remotePins.cend())
                 continue;
-            const QString status = now - pin->queuedMs >= scenario.remotePinnedAfterMs ? QStringLiteral("pinned")
-                                                                                     : QStringLiteral("queued");
+            const QString status = now - pin->queuedMs >= scenario.remotePinnedAfterMs
+                ? QStringLiteral("pinned")
+                : QStringLiteral("queued");
             if (statuses.contains(status))
                 body += jsonLine({ { QStringLiteral("Cid"), cid }, { QStringLiteral("Name"), pin->name },
                     { QStringLiteral("Status"), status } });
@@ -360,7 +365,8 @@ void BenchNode::answerRemote(QTcpSocket* socket, const QString& command, const Q
 void BenchNode::sendWhole(QTcpSocket* socket, int status, const QByteArray& body)
 {
     QByteArray response = statusLine(status);
-    response += status == 404 || status == 405 ? "Content-Type: text/plain\r\n" : "Content-Type: application/json\r\n";
+    response += status == 404 || status == 405 ? "Content-Type: text/plain\r\n"
+                                               : "Content-Type: application/json\r\n";
     response += "Content-Length: ";
     response += QByteArray::number(body.size());
     response += "\r\n\r\n";
@@ -433,11 +439,14 @@ QByteArray BenchNode::statsBody() const
     QJsonObject commands;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
         commands.insert(it.key(),
-            QJsonObject { { QStringLiteral("count"), it->count }, { QStringLiteral("inFlight"), it->inFlight },
-                { QStringLiteral("maxInFlight"), it->maxInFlight }, { QStringLiteral("firstMs"), double(it->firstMs) },
+            QJsonObject { { QStringLiteral("count"), it->count },
+                { QStringLiteral("inFlight"), it->inFlight },
+                { QStringLiteral("maxInFlight"), it->maxInFlight },
+                { QStringLiteral("firstMs"), double(it->firstMs) },
                 { QStringLiteral("lastMs"), double(it->lastMs) } });
     }
-    return jsonLine({ { QStringLiteral("nowMs"), double(monotonicMs()) }, { QStringLiteral("commands"), commands } });
+    return jsonLine(
+        { { QStringLiteral("nowMs"), double(monotonicMs()) }, { QStringLiteral("commands"), commands } });
 }
 
 QByteArray BenchNode::refsLocalBody()
@@ -446,7 +455,7 @@ QByteArray BenchNode::refsLocalBody()
         return refsLocal;
     const int pins = fixture.pinCount();
     const int blocks = scenario.localBlocks > 0 ? qMax(scenario.localBlocks, pins + fixture.indirectCount)
-                                               : pins + pins / 10;
+                                                : pins + pins / 10;
     refsLocal.reserve(qsizetype(blocks) * 80);
     for (int index = 0; index < blocks; ++index)
         refsLocal += "{\"Ref\":\"" + fixtureBlockCid(index) + "\",\"Err\":\"\"}\n";
@@ -476,6 +485,7 @@ QByteArray BenchNode::addBody(bool wrapped) const
         body += "\",\"Size\":\"" + QByteArray::number(100 + index % 900) + "\"}\n";
     }
     if (wrapped)
-        body += "{\"Name\":\"\",\"Hash\":\"" + fixtureCid(first - 1, true).toLatin1() + "\",\"Size\":\"4096\"}\n";
+        body += "{\"Name\":\"\",\"Hash\":\"" + fixtureCid(first - 1, true).toLatin1()
+            + "\",\"Size\":\"4096\"}\n";
     return body;
 }

@@ -39,8 +39,8 @@ int main(int argc, char* argv[])
         QStringLiteral("busy-network"), QStringLiteral("Answer DHT, swarm and bitswap as a busy node."));
     const QCommandLineOption exitWithStdin(QStringLiteral("exit-with-stdin"),
         QStringLiteral("Stop when standard input closes (the benchmark that started it has gone)."));
-    for (const QCommandLineOption& option : { pins, port, localBlocks, indirect, gcCids, addEntries, serviceDelay,
-             pinnedAfter, busyNetwork, exitWithStdin })
+    for (const QCommandLineOption& option : { pins, port, localBlocks, indirect, gcCids, addEntries,
+             serviceDelay, pinnedAfter, busyNetwork, exitWithStdin })
         parser.addOption(option);
     parser.process(app);
 

@@ -252,10 +252,13 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
     double metadataMs = -1;
     double stallMs = 0;
     StallMeter stall;
+    StallMeter metadataStall; // from the request to the last metadata answer
+    double metadataStallMs = -1;
     QEventLoop loop;
     const auto checkDone = [&] {
         if (metadataMs < 0 && refs >= expectedRefs && sizes >= pinCount && kinds >= pinCount) {
             metadataMs = elapsedMs(sinceTable);
+            metadataStallMs = metadataStall.stop();
             if (waitForMetadata)
                 loop.quit();
         }
@@ -265,6 +268,7 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
         if (!sinceRefresh.isValid() && line.contains(QLatin1String("/pin/ls"))) {
             sinceRefresh.start();
             stall.start();
+            metadataStall.start();
         }
     });
     // Connected after the window's own slot: runs once the table is loaded.
@@ -308,6 +312,7 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
         figures.insert(QStringLiteral("sizes"), sizes);
         figures.insert(QStringLiteral("kinds"), kinds);
         figures.insert(QStringLiteral("metadataMs"), metadataMs);
+        figures.insert(QStringLiteral("metadataStallMs"), metadataStallMs);
     }
     figures.insert(QStringLiteral("countLine"), countLabel->text());
     figures.insert(QStringLiteral("peakMiB"), procStatusMiB("VmHWM"));

@@ -516,7 +516,7 @@ void TestConfigDialog::failedReplaceCanBeRestored()
     f.button("replaceButton")->click();
     QVERIFY(f.waitIdle());
     QVERIFY2(f.label()->text().startsWith(
-                 QLatin1String("Failed to replace config: {\"Message\":\"failed to decode config\"")),
+                 QLatin1String("Failed to replace config: failed to decode config")),
         qPrintable(f.label()->text()));
     QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
     QCOMPARE(f.statuses.last(), QStringLiteral("Config error: %1").arg(f.label()->text()));

@@ -16,7 +16,7 @@
 #include <QStringList>
 #include <QUrlQuery>
 
-class QNetworkAccessManager;
+class QIODevice;
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -215,6 +215,9 @@ private:
     // Request frame.
     QNetworkRequest buildRequest(const QString& path, const QUrlQuery& query);
     QNetworkReply* postRequest(const QString& path, const QUrlQuery& query);
+    // Sends a built request with its body (a device becomes the reply's child).
+    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& body);
+    QNetworkReply* send(const QNetworkRequest& request, QIODevice* body);
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
@@ -246,7 +249,6 @@ private:
         const QSharedPointer<UnpinConversion>& conversion, int index, const QString& converted);
     void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
-    QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
     // Generous: a DAG walk or a slow disk may keep the node silent for minutes.

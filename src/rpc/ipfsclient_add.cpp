@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringList>
@@ -156,8 +155,7 @@ void IpfsClient::addLocalPaths(const QList<LocalPathSelection>& selections, cons
     request.setHeader(QNetworkRequest::ContentTypeHeader, body->contentType());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
-    QNetworkReply* reply = networkManager->post(request, body);
-    body->setParent(reply);
+    QNetworkReply* reply = send(request, body);
     addLineBuffers.insert(reply, QByteArray());
     addEntriesByReply.insert(reply, {});
     addFileCounts.insert(reply, builder.fileCount);

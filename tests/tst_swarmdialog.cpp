@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "modaldialogdriver.h"
@@ -220,7 +221,7 @@ private slots:
         node->route(u"/swarm/addrs/listen"_s, FakeKuboNode::kuboError(u"listen broke"_s));
         openLoaded();
         QVERIFY(statusLabel()->text().startsWith("Failed to fetch listen addresses: "_L1));
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(table("peersTable")->rowCount(), 2);
         QCOMPARE(table("listenTable")->rowCount(), 0);
         QVERIFY(statusMessages().contains(u"Swarm listen error: "_s + statusLabel()->text()));
@@ -246,7 +247,7 @@ private slots:
         openLoaded();
         button("connectButton")->click();
         QCOMPARE(statusLabel()->text(), u"Peer multiaddr is required."_s);
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages().last(), u"Swarm connect failed: peer multiaddr is required"_s);
         QCOMPARE(node->requestCount(u"/swarm/connect"_s), 0);
 
@@ -254,7 +255,7 @@ private slots:
         child<QLineEdit>("peerEdit")->setText(u"  /ip4/9.9.9.9/tcp/1  "_s);
         button("connectButton")->click();
         QCOMPARE(statusLabel()->text(), u"Connecting to /ip4/9.9.9.9/tcp/1..."_s);
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(statusLabel()->text().contains("dial refused"_L1));
         QTest::qWait(50);
         QCOMPARE(node->requestCount(u"/swarm/peers"_s), 1); // a failure does not reload
@@ -401,7 +402,7 @@ private slots:
 
         node->route(u"/bootstrap/add"_s, FakeKuboNode::kuboError(u"bad multiaddr"_s, 1));
         button("bootstrapAddButton")->click();
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(
             statusMessages().last().startsWith("Bootstrap error: Failed to add bootstrap peer /new: "_L1));
         QTest::qWait(50);

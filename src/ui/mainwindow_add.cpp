@@ -2,6 +2,7 @@
 #include "wholefilewrite.h"
 
 #include "addtoipfsdialog.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 
 #include <QAction>
@@ -155,8 +156,11 @@ void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& e
 
 void MainWindow::showAddResult(const QString& resultText, const QStringList& cids)
 {
+    // File names and the node's texts are shown as they stand.
     QMessageBox box(
-        QMessageBox::Information, QStringLiteral("Add to IPFS"), resultText, QMessageBox::NoButton, this);
+        QMessageBox::Information, QStringLiteral("Add to IPFS"), QString(), QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(resultText);
     QPushButton* copyButton = nullptr;
     QPushButton* exportButton = nullptr;
     if (!cids.isEmpty()) {
@@ -196,5 +200,5 @@ void MainWindow::onAddFailed(const QString& message)
     endAddInProgress();
     showNotification(message, true);
     setStatusMessage(QStringLiteral("Error: ") + message);
-    QMessageBox::critical(this, QStringLiteral("Add to IPFS failed"), message, QMessageBox::Ok);
+    showPlainMessage(this, QMessageBox::Critical, QStringLiteral("Add to IPFS failed"), message);
 }

@@ -56,6 +56,7 @@ public:
         bool hold = false;            // wait until releaseHeld() answers it
         int cutAfterBytes = -1;       // close the connection after this many body bytes
         bool chunkedEncoding = false; // force Transfer-Encoding: chunked even for one chunk
+        QByteArray reason;            // the status line's reason phrase; empty: the usual one
 
         Response& header(const QByteArray& name, const QByteArray& value);
     };

@@ -205,7 +205,7 @@ bool PinContentsDialog::looksLikeChunkedFileLinks(const QList<LsEntry>& entries)
 void PinContentsDialog::addLsEntries(
     const QList<LsEntry>& entries, QTreeWidgetItem* parentItem, const QString& parentPath)
 {
-    QSet<QString>& taken = takenNames[parentItem];
+    UniqueNames& taken = takenNames[parentItem];
     QList<QTreeWidgetItem*> children;
     children.reserve(entries.size());
     for (const LsEntry& entry : entries) {
@@ -291,7 +291,7 @@ void PinContentsDialog::addRootAsSingleFileLeaf()
     if (name.isEmpty())
         name = displayName.trimmed();
     if (name.isEmpty())
-        name = QStringLiteral("root-file-%1").arg(rootCid.left(12));
+        name = rootCid; // a pin without a name is known by its CID
     const QString component = sanitizeFilenameComponent(name);
 
     auto* item = new QTreeWidgetItem(rootItem);

@@ -81,6 +81,19 @@ QStringList repoStatLines(const QJsonObject& stat)
     return lines;
 }
 
+// Lines a list of the report shows at most: a text view of hundreds of thousands of lines takes
+// seconds to build and lay out, and nobody reads that far.
+constexpr qsizetype kListedLines = 10000;
+
+void appendListed(QStringList& lines, const QStringList& items)
+{
+    const qsizetype shown = qMin(items.size(), kListedLines);
+    for (qsizetype i = 0; i < shown; ++i)
+        lines << QStringLiteral(" - %1").arg(items.at(i));
+    if (items.size() > shown)
+        lines << QStringLiteral("\u2026 and %1 more").arg(items.size() - shown);
+}
+
 QStringList repoGcLines(const QStringList& collectedCids, const QStringList& errors)
 {
     QStringList lines;
@@ -89,16 +102,14 @@ QStringList repoGcLines(const QStringList& collectedCids, const QStringList& err
           << QStringLiteral("Errors: %1").arg(errors.size()) << QString();
     if (!errors.isEmpty()) {
         lines << QStringLiteral("Errors:");
-        for (const QString& error : errors)
-            lines << QStringLiteral(" - %1").arg(error);
+        appendListed(lines, errors);
         lines << QString();
     }
     if (collectedCids.isEmpty()) {
         lines << QStringLiteral("No collected CIDs returned.");
     } else {
         lines << QStringLiteral("Collected CIDs:");
-        for (const QString& cid : collectedCids)
-            lines << QStringLiteral(" - %1").arg(cid);
+        appendListed(lines, collectedCids);
     }
     return lines;
 }

@@ -2,7 +2,9 @@
 
 #include "addtoipfsdialog.h"
 #include "appsettings.h"
+#include "cidtext.h"
 #include "fakekubonode.h"
+#include "fakepinstore.h"
 #include "fakeremotepins.h"
 #include "ipfsclient.h"
 #include "mainwindow.h"
@@ -14,7 +16,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -40,11 +41,36 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The fake node's CID for an uploaded name: stable, distinct per name.
+// The CIDv1 the add dialog's upload gets for a name.
 QString fakeCid(const QString& name)
 {
-    return u"bafk"_s
-        + QString::fromLatin1(
-            QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(24));
+    return FakePinStore::nodeCid(name, 1);
+}
+
+// A node whose pins are what the add made: CIDv1, as the add dialog asks for them. Listings
+// find it empty; a lookup of named CIDs lists them up to the first one that is no such pin.
+FakeKuboNode::Response pinsTheAddMade(const FakeKuboNode::Request& request)
+{
+    const QStringList cids = request.queryValues(u"arg"_s);
+    if (cids.isEmpty())
+        return FakeKuboNode::json("");
+    QList<QByteArray> lines;
+    for (const QString& cid : cids) {
+        if (decodeCid(cid).version != 1) {
+            const QByteArray error = "path '" + cid.toUtf8() + "' is not pinned";
+            return lines.isEmpty() ? FakeKuboNode::kuboError(QString::fromUtf8(error))
+                                   : FakeKuboNode::streamFailure(lines, error);
+        }
+        lines.append("{\"Cid\":\"" + cid.toUtf8() + "\",\"Type\":\"recursive\"}\n");
+    }
+    return FakeKuboNode::streamed(lines);
+}
+
+// "/pin/rm" that removes what it is asked for, and says so as the node does.
+FakeKuboNode::Response removesWhatItIsAsked(const FakeKuboNode::Request& request)
+{
+    const QStringList cids = request.queryValues(u"arg"_s);
+    return FakeKuboNode::json(u"{\"Pins\":[\"%1\"]}\n"_s.arg(cids.join(u"\",\""_s)).toUtf8());
 }
 
 const QString kRootName = u"(wrapper)"_s;
@@ -309,7 +335,7 @@ private slots:
         node = std::make_unique<FakeKuboNode>();
         QVERIFY(node->start());
         // The window's own loads find an empty node.
-        node->route(u"/pin/ls"_s, FakeKuboNode::json(""));
+        node->route(u"/pin/ls"_s, pinsTheAddMade);
         node->route(
             u"/id"_s, FakeKuboNode::json("{\"ID\":\"12D3KooWTest\",\"AgentVersion\":\"kubo/0.41.0\"}"));
         node->route(u"/version"_s, FakeKuboNode::json("{\"Version\":\"0.41.0\"}"));
@@ -573,9 +599,7 @@ private slots:
             choice.paths = QStringList { big };
             node->setRequestByteLimit(512 * 1024);
         } else if (answer == u"stream error") {
-            node->route(u"/add"_s,
-                FakeKuboNode::streamed(
-                    { addLine(u"a.txt"_s, fakeCid(u"a.txt"_s)), "{\"Error\":\"disk full\"}\n" }));
+            node->route(u"/add"_s, FakeKuboNode::streamFailure({ addLine(u"a.txt"_s, fakeCid(u"a.txt"_s)) }, "disk full"));
         } else {
 #ifdef Q_OS_UNIX
             // A pipe is neither file nor folder: the upload has nothing to send.
@@ -741,7 +765,7 @@ private slots:
             const QJsonObject body { { u"Formatted"_s, u"v0:"_s + request.queryValue(u"arg"_s) } };
             return FakeKuboNode::json(QJsonDocument(body).toJson(QJsonDocument::Compact));
         });
-        node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
+        node->route(u"/pin/rm"_s, removesWhatItIsAsked);
         QSignalSpy statusAnswers(client(), &IpfsClient::remotePinStatusReceived);
         QSignalSpy statusFailures(client(), &IpfsClient::remotePinStatusFailed);
 
@@ -785,10 +809,10 @@ private slots:
         QVERIFY(reasons.contains(u"Remote pin failed for %1: no final status after 120 polls "
                                  "(last answer: queued)."_s.arg(stuck)));
 
-        // Only the confirmed CID loses its local pin, converted to version 0 first.
+        // Only the confirmed CID loses its local pin, as the node holds it.
         QTRY_COMPARE(node->requestCount(u"/pin/rm"_s), 1);
-        QCOMPARE(argsSent(u"/pin/rm"_s), QStringList { u"v0:"_s + pinned });
-        QCOMPARE(argsSent(u"/cid/format"_s), QStringList { pinned });
+        QCOMPARE(argsSent(u"/pin/rm"_s), QStringList { pinned });
+        QCOMPARE(sentCount(u"/cid/format"_s), 0);
 
         // One request per poll, asking for every status; the CID that stays queued is asked at
         // every poll, 120 times, and no more.
@@ -908,7 +932,7 @@ private slots:
         node->route(u"/pin/remote/ls"_s,
             [service](const FakeKuboNode::Request& request) { return service.answer(request); });
         node->route(u"/cid/format"_s, FakeKuboNode::kuboError(u"not a v0 CID"_s));
-        node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
+        node->route(u"/pin/rm"_s, removesWhatItIsAsked);
 
         AddChoice choice;
         choice.paths = QStringList { file(u"a.txt"_s), file(u"b.txt"_s) };
@@ -930,7 +954,6 @@ private slots:
         QCOMPARE(argsSent(u"/pin/remote/add"_s), QStringList { root });
         QCOMPARE(node->requests(u"/add"_s).first().queryValue(u"pin"_s), u"true"_s);
         if (unpinLocal) {
-            // A CID that cannot be converted is unpinned as it is.
             QTRY_COMPARE(argsSent(u"/pin/rm"_s), QStringList { root });
         } else {
             QCOMPARE(sentCount(u"/cid/format"_s) + sentCount(u"/pin/rm"_s), 0);

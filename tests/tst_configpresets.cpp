@@ -52,8 +52,7 @@ void answerFile(const QString& path, const QString& title)
             dialog->reject();
             return;
         }
-        dialog->selectFile(path);
-        static_cast<QDialog*>(dialog)->accept();
+        ModalDialogDriver::chooseFile(dialog, path);
     });
 }
 
@@ -496,7 +495,7 @@ void TestConfigPresets::exportRefusals()
     ModalDialogDriver::answerNext([blocked](QWidget* widget) {
         auto* dialog = qobject_cast<QFileDialog*>(widget);
         // The dialog itself refuses a folder that does not exist; skip its check.
-        dialog->selectFile(blocked);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(blocked);
         static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
     });
     f.button("exportPresetsButton")->click();

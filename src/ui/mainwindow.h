@@ -2,6 +2,7 @@
 
 #include "connectionstatusdot.h"
 #include "ipfsrecords.h"
+#include "unpinreport.h"
 
 #include <QHash>
 #include <QList>
@@ -86,6 +87,8 @@ public:
     void checkForUpdates();
     // The site asked instead of the build's (tests point it at a local server).
     void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
+    // How long the check waits for the site to send anything before it gives up.
+    void setUpdateCheckSilenceLimit(int milliseconds) { updateCheckSilenceLimitMs = milliseconds; }
 
     // Period of the remote pin status poll, 2500 ms unless a test shortens it
     // (mainwindow_remotepin.cpp).
@@ -120,7 +123,7 @@ private slots:
     void onOpenFromLocal();
     void onUnpinSelected();
     void onUnpinAll();
-    void onUnpinned(const QStringList& cids);
+    void onUnpinned(const UnpinReport& report);
     void onShowIndirectPins(const QString& rootCid);
     void onRefsReceivedForTable(const QString& rootCid, const QStringList& refs);
     void onDagStatReceived(const QString& cid, qlonglong cumulativeSize);
@@ -295,6 +298,7 @@ private:
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
     QString updateSiteUrl; // empty: the build's update site
+    int updateCheckSilenceLimitMs = 30 * 1000;
     // Rows of the current load whose sizes and kinds are still to be asked for, from
     // metadataBacklogNext on (mainwindow_metadata.cpp).
     QList<PinEntry> metadataBacklog;

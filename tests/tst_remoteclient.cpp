@@ -26,7 +26,7 @@ class TestRemoteClient : public QObject
         if (call.operation == u"pinAdd")
             client.remotePinAdd(arg(0), arg(1), arg(2), call.flag);
         else if (call.operation == u"pinStatus")
-            client.fetchRemotePinStatus({ arg(0) }, arg(1));
+            client.fetchRemotePinStatus(arg(0), arg(1));
         else if (call.operation == u"servicesList")
             client.fetchRemoteServices(call.flag, arg(0));
         else if (call.operation == u"serviceTest")
@@ -466,8 +466,8 @@ void TestRemoteClient::statusRequestsTakeTurnsPerService()
     for (int i = 0; i < 25; ++i)
         cids << u"cid%1"_s.arg(i, 2, 10, QLatin1Char('0'));
     client.fetchRemotePinStatus(cids, u"svc"_s);
-    client.fetchRemotePinStatus({ u"cid24"_s }, u"svc"_s); // already waiting: asked once
-    client.fetchRemotePinStatus({ u"other"_s }, u"svc2"_s); // another service does not wait
+    client.fetchRemotePinStatus(u"cid24"_s, u"svc"_s); // already waiting: asked once
+    client.fetchRemotePinStatus(u"other"_s, u"svc2"_s); // another service does not wait
     QTRY_COMPARE(events, QStringList { u"remotePinStatusReceived: other | svc2 | not-found"_s });
 
     QList<QStringList> asked;

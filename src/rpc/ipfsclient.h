@@ -103,6 +103,10 @@ public:
     void remotePinAdd(const QString& cid, const QString& service, const QString& name, bool background);
     // Answers once per CID given (remotePinStatusReceived or remotePinStatusFailed).
     void fetchRemotePinStatus(const QStringList& cids, const QString& service);
+    void fetchRemotePinStatus(const QString& cid, const QString& service)
+    {
+        fetchRemotePinStatus(QStringList { cid }, service);
+    }
     void fetchRemoteServices(bool stat, const QString& name);
     void testRemoteService(const QString& name);
     void addRemoteService(const QString& name, const QString& endpoint, const QString& key);

@@ -17,7 +17,7 @@
 #include <QStringList>
 #include <QUrlQuery>
 
-class QNetworkAccessManager;
+class QIODevice;
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -99,8 +99,14 @@ public:
 
     // Adding content and remote pinning.
     void addLocalPaths(const QList<LocalPathSelection>& selections, const AddOptions& options);
+    // Per service, a few pin requests and one status request are in flight; the rest wait their turn.
     void remotePinAdd(const QString& cid, const QString& service, const QString& name, bool background);
-    void fetchRemotePinStatus(const QString& cid, const QString& service);
+    // Answers once per CID given (remotePinStatusReceived or remotePinStatusFailed).
+    void fetchRemotePinStatus(const QStringList& cids, const QString& service);
+    void fetchRemotePinStatus(const QString& cid, const QString& service)
+    {
+        fetchRemotePinStatus(QStringList { cid }, service);
+    }
     void fetchRemoteServices(bool stat, const QString& name);
     void testRemoteService(const QString& name);
     void addRemoteService(const QString& name, const QString& endpoint, const QString& key);
@@ -118,6 +124,10 @@ signals:
     void unpinned(const QStringList& cids); // the caller's CIDs whose pins are gone
     void unpinFinished(const UnpinReport& report);
     void refsReceived(const QString& rootCid, const QStringList& cids);
+    // After the empty refsReceived that a failed refs request still gives: the request failed.
+    void refsFailed(const QString& rootCid, const QString& message);
+    // cancelActiveLoading dropped every pin, refs, size and kind request: none of them will answer.
+    void activeLoadingCancelled();
     void nodeInfoReceived(const QString& nodeId, const QString& agentVersion);
     void errorOccurred(const QString& message);
     void connectionStatusChanged(bool connected);
@@ -217,6 +227,9 @@ private:
     // Request frame.
     QNetworkRequest buildRequest(const QString& path, const QUrlQuery& query);
     QNetworkReply* postRequest(const QString& path, const QUrlQuery& query);
+    // Sends a built request with its body (a device becomes the reply's child).
+    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& body);
+    QNetworkReply* send(const QNetworkRequest& request, QIODevice* body);
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
@@ -248,7 +261,23 @@ private:
     void onUnpinListingFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply);
     void onUnpinRemovalFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply);
 
-    QNetworkAccessManager* networkManager = nullptr;
+    // Remote pinning (ipfsclient_remote.cpp): what waits for its turn at each service.
+    struct RemotePinAddRequest {
+        QString cid;
+        QString name;
+        bool background = false;
+    };
+    struct RemotePinTraffic {
+        QList<RemotePinAddRequest> waitingAdds;
+        int addsInFlight = 0;
+        QStringList waitingStatus;
+        QSet<QString> waitingStatusSet;
+        bool statusInFlight = false;
+    };
+    void pumpRemotePinAdds(const QString& service);
+    void pumpRemotePinStatus(const QString& service);
+    void finishRemotePinTraffic(const QString& service);
+
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
     // Generous: a DAG walk or a slow disk may keep the node silent for minutes.
@@ -285,4 +314,5 @@ private:
     QHash<QNetworkReply*, int> addFileCounts;
     QHash<QNetworkReply*, AddOptions> addOptionsByReply;
     QHash<QNetworkReply*, QString> addStreamErrors;
+    QHash<QString, RemotePinTraffic> remotePinTraffic; // by service
 };

@@ -200,6 +200,7 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     if (!error.isEmpty()) {
         emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, error));
         emit refsReceived(rootCid, {});
+        emit refsFailed(rootCid, error);
     } else {
         emit refsReceived(rootCid, parseRefsReply(body));
     }

@@ -247,7 +247,9 @@ void MainWindow::onTableContextMenuRequested(const QPoint& pos)
     const QString type = proxy->data(proxy->index(row, PinModel::TypeColumn)).toString();
 
     if (type == kRecursiveType && !cid.isEmpty()) {
-        const QString name = proxy->data(proxy->index(row, PinModel::NameColumn)).toString();
+        // The pin's own name: the column shows a placeholder for a pin without one.
+        const QString name
+            = proxy->data(proxy->index(row, PinModel::NameColumn), PinModel::SortRole).toString();
         QAction* indirect = menu.addAction(QStringLiteral("Show indirect pins"));
         connect(indirect, &QAction::triggered, this, [this, cid] { onShowIndirectPins(cid); });
         QAction* contents = menu.addAction(QStringLiteral("List files / Export\u2026"));

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -131,6 +132,9 @@ void MainWindow::loadSettings()
     const int port = settings->value(QStringLiteral("port"), 5001).toInt();
     client->setEndpoint(host, quint16(port));
 
+    // Showing the stored views starts no load: the first one comes from its timer, once.
+    const QSignalBlocker contentSignals(contentCombo);
+    const QSignalBlocker filterSignals(typeFilterCombo);
     contentMode = settings->value(QStringLiteral("contentMode"), kPinnedMode).toString();
     const int contentIndex = contentCombo->findData(contentMode);
     if (contentIndex >= 0)

@@ -409,13 +409,15 @@ QString describe(const Fit& fit)
 
 void TestDialogSizing::longNodeErrorsKeepEveryWindowsSize()
 {
-    // The same failures, once in a few words and once far longer than any window is wide: every
-    // window is fitted alike, asks for no more room, and shows the failure.
+    // The same failures, once of an ordinary length and once far longer than any window is wide:
+    // every window is fitted alike, asks for no more room, and shows the failure.
+    const QString ordinary = QStringLiteral("upstream failure: the node could not answer this request in time, "
+                                            "try again once it is back");
     int shortShowing = 0;
     int longShowing = 0;
-    const QList<Fit> shortFits = fitsAfterFailures(QStringLiteral("upstream failure"), &shortShowing);
+    const QList<Fit> shortFits = fitsAfterFailures(ordinary, &shortShowing);
     const QList<Fit> longFits
-        = fitsAfterFailures(QStringLiteral("upstream failure ") + QString(2000, u'x'), &longShowing);
+        = fitsAfterFailures(ordinary + QStringLiteral(": ") + QString(2000, u'x'), &longShowing);
     QVERIFY(!shortFits.isEmpty());
     QCOMPARE(longFits.size(), shortFits.size());
     for (qsizetype index = 0; index < shortFits.size(); ++index)

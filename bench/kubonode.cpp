@@ -5,14 +5,12 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
-#include <QUrlQuery>
 
 #include <csignal>
 #include <cstdio>
@@ -86,43 +84,58 @@ int KuboNode::addSmallFiles(int files)
     }
     body += "--" + boundary + "--\r\n";
 
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("pin"), QStringLiteral("true"));
-    query.addQueryItem(QStringLiteral("wrap-with-directory"), QStringLiteral("false"));
-    query.addQueryItem(QStringLiteral("progress"), QStringLiteral("false"));
-    QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v0/add").arg(apiPort));
-    url.setQuery(query);
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
-    request.setHeader(
-        QNetworkRequest::ContentTypeHeader, QByteArray("multipart/form-data; boundary=" + boundary));
-    request.setTransferTimeout(0);
+    // The node answers each file while the upload still arrives and stops reading when its answer
+    // is not read: a socket of our own reads while it writes (a QNetworkReply does not, and the two
+    // would wait on each other for ever).
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, apiPort);
+    if (!socket.waitForConnected(10000)) {
+        failureText = QStringLiteral("cannot connect to Kubo: %1").arg(socket.errorString());
+        return -1;
+    }
+    socket.write(
+        "POST /api/v0/add?pin=true&wrap-with-directory=false&progress=false HTTP/1.1\r\nHost: 127.0.0.1:"
+        + QByteArray::number(apiPort) + "\r\nUser-Agent: " + vaxelUserAgent()
+        + "\r\nContent-Type: multipart/form-data; boundary=" + boundary
+        + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
+    socket.write(body);
 
-    QNetworkAccessManager manager;
-    QNetworkReply* reply = manager.post(request, body);
-    int entries = 0;
-    QByteArray tail;
+    QByteArray response;
+    int reported = 0;
     QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
-        tail += reply->readAll();
-        const qsizetype lastLine = tail.lastIndexOf('\n');
-        if (lastLine < 0)
-            return;
-        const int before = entries;
-        entries += int(tail.left(lastLine).count("\"Hash\""));
-        tail.remove(0, lastLine + 1);
-        if (entries / kProgressEvery != before / kProgressEvery)
-            std::fprintf(stderr, "vaxel-bench: Kubo has added %d of %d files\n", entries, files);
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
+        const QByteArray chunk = socket.readAll();
+        response += chunk;
+        reported += int(chunk.count("\"Hash\""));
+        if (reported / kProgressEvery != (reported - int(chunk.count("\"Hash\""))) / kProgressEvery)
+            std::fprintf(stderr, "vaxel-bench: Kubo has added about %d of %d files\n", reported, files);
+        if (response.endsWith("\r\n0\r\n\r\n"))
+            loop.quit();
     });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kAddLimitMs, reply, &QNetworkReply::abort);
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kAddLimitMs, &loop, &QEventLoop::quit);
     loop.exec();
-    if (reply->isOpen())
-        tail += reply->readAll();
-    entries += int(tail.count("\"Hash\""));
-    const bool failed = reply->error() != QNetworkReply::NoError;
-    if (failed)
-        failureText = QStringLiteral("the seeding add failed: %1").arg(reply->errorString());
-    delete reply;
-    return failed ? -1 : entries;
+    response += socket.readAll();
+
+    const qsizetype headerEnd = response.indexOf("\r\n\r\n");
+    if (!response.startsWith("HTTP/1.1 200") || headerEnd < 0) {
+        failureText = QStringLiteral("the seeding add failed: %1")
+                          .arg(QString::fromUtf8(response.left(300)).simplified());
+        return -1;
+    }
+    // The chunked answer, one JSON object per added file.
+    QByteArray lines;
+    qsizetype at = headerEnd + 4;
+    for (;;) {
+        const qsizetype sizeEnd = response.indexOf("\r\n", at);
+        if (sizeEnd < 0)
+            break;
+        bool ok = false;
+        const qsizetype size = response.mid(at, sizeEnd - at).toLongLong(&ok, 16);
+        if (!ok || size == 0)
+            break;
+        lines += response.mid(sizeEnd + 2, size);
+        at = sizeEnd + 2 + size + 2;
+    }
+    return int(lines.count("\"Hash\""));
 }

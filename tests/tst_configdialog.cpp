@@ -1,6 +1,7 @@
 #include "configdialogfixture.h"
 #include "configreplaceeditor.h"
 #include "configvaluetext.h"
+#include "displaytext.h"
 #include "testsettings.h"
 
 #include <QDialogButtonBox>
@@ -70,7 +71,7 @@ void TestConfigDialog::loadsOnShowAndFillsTree()
     ConfigDialogFixture f;
     QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Kubo config"));
     QCOMPARE(f.label()->text(), QStringLiteral("Click Refresh to load config from /api/v0/config/show"));
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: gray;"));
+    QCOMPARE(f.label()->styleSheet(), hintTextStyle());
     QVERIFY(!f.button("restoreBackupButton")->isEnabled());
 
     QVERIFY(f.showAndLoad());
@@ -270,7 +271,7 @@ void TestConfigDialog::setKeyByMode()
 
     if (!error.isEmpty()) {
         QCOMPARE(f.label()->text(), error);
-        QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+        QCOMPARE(f.label()->styleSheet(), errorTextStyle());
         QCOMPARE(f.statuses, QStringList { QStringLiteral("Config error: %1").arg(error) });
         QTest::qWait(20);
         QCOMPARE(f.setRequests().size(), 0);
@@ -518,7 +519,7 @@ void TestConfigDialog::failedReplaceCanBeRestored()
     QVERIFY2(f.label()->text().startsWith(
                  QLatin1String("Failed to replace config: failed to decode config")),
         qPrintable(f.label()->text()));
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+    QCOMPARE(f.label()->styleSheet(), errorTextStyle());
     QCOMPARE(f.statuses.last(), QStringLiteral("Config error: %1").arg(f.label()->text()));
     // The tree and the loaded config stay as they were.
     QCOMPARE(f.tree()->topLevelItemCount(), 7);
@@ -586,7 +587,7 @@ void TestConfigDialog::nodeErrorsEndInTheLabel()
     f.button("setButton")->click();
     QVERIFY(f.waitIdle());
     QVERIFY(f.label()->text().startsWith(QLatin1String("Failed to set config key: ")));
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+    QCOMPARE(f.label()->styleSheet(), errorTextStyle());
 }
 
 void TestConfigDialog::jsonValueTexts_data()

@@ -1,5 +1,6 @@
 #include "configdialogfixture.h"
 #include "configpresets.h"
+#include "displaytext.h"
 #include "testsettings.h"
 
 #include <QFileDialog>
@@ -437,7 +438,7 @@ void TestConfigPresets::badImportFiles()
     ConfigDialogFixture f;
     importFile(f, path);
     QCOMPARE(f.label()->text(), message);
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+    QCOMPARE(f.label()->styleSheet(), errorTextStyle());
     QCOMPARE(f.statuses.last(), QStringLiteral("Config error: %1").arg(message));
     QCOMPARE(appSettings().value(presetsKey()).toList(), presets);
     QCOMPARE(f.child<QComboBox>("presetCombo")->count(), 7);

@@ -5,6 +5,7 @@
 #include <QTextEdit>
 
 #include "appsettings.h"
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "gcdialog.h"
 #include "ipfsclient.h"
@@ -220,7 +221,7 @@ void TestGcDialog::failuresShowTheMessageInDarkRed()
     QVERIFY2(message.startsWith(messagePrefix), qPrintable(message));
     QCOMPARE(window.statusBarTexts().last(), statusBarLead + message);
     QCOMPARE(window.status()->text(), message);
-    QCOMPARE(window.status()->styleSheet(), u"color: darkred;"_s);
+    QCOMPARE(window.status()->styleSheet(), errorTextStyle());
     QVERIFY(window.statsButton()->isEnabled());
 }
 
@@ -264,7 +265,7 @@ void TestGcDialog::buttonsWaitForTheAnswer()
     Window window;
     QCOMPARE(window.dialog->windowTitle(), u"Repo stats"_s);
     QCOMPARE(window.status()->text(), u"Repo stats"_s);
-    QCOMPARE(window.status()->styleSheet(), u"color: gray;"_s);
+    QCOMPARE(window.status()->styleSheet(), hintTextStyle());
 
     window.node.route(u"/repo/stat"_s, FakeKuboNode::json("{}"));
     window.node.route(u"/repo/gc"_s, FakeKuboNode::held());

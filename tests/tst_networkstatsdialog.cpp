@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "modaldialogdriver.h"
@@ -185,7 +186,7 @@ private slots:
         node->route(u"/bitswap/stat"_s, FakeKuboNode::kuboError(u"bitswap offline"_s));
         openLoaded();
         QCOMPARE(statusLabel()->text(), u"Network diagnostics loaded with partial errors."_s);
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages().last(), u"Network diagnostics loaded with errors"_s);
         const QJsonObject snapshot = shownSnapshot();
         const QString error = snapshot[u"endpoint_status"_s][u"bitswap_stat"_s][u"error"_s].toString();
@@ -210,7 +211,7 @@ private slots:
             node->route(command, FakeKuboNode::kuboError(u"this action must be run in online mode"_s));
         openLoaded();
         QCOMPARE(statusLabel()->text(), u"Network diagnostics failed to load."_s);
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages().last(), u"Network diagnostics failed to load"_s);
         QCOMPARE(child<QLabel>("connectivityLabel")->text(), u"Connectivity: swarm peers = unknown"_s);
         QCOMPARE(
@@ -310,7 +311,7 @@ private slots:
             QVERIFY(status->isEmpty());
             return;
         }
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages(), QStringList { u"Failed to save network snapshot"_s });
     }
 };

@@ -679,12 +679,20 @@ private slots:
         model.setPins(rows);
         QCOMPARE(model.knownDagSizeTotal(), 600000);
         rows = {};
+        // Shares its text with a row: once the rows are freed, the text is this copy's alone.
+        const QString witness = model.pinAt(0)->cid;
+        QVERIFY(!witness.isDetached());
         PinEntry single;
         single.cid = QStringLiteral("bafynext");
         model.setPins({ single });
         QCOMPARE(model.rowCount(), 1);
         QCOMPARE(model.pinAt(0)->cid, QStringLiteral("bafynext"));
         QCOMPARE(model.knownDagSizeTotal(), 0);
+        // The old rows go without this thread's event loop ever running.
+        const QDeadlineTimer deadline(20000);
+        while (!witness.isDetached() && !deadline.hasExpired())
+            QThread::msleep(1);
+        QVERIFY(witness.isDetached());
         model.setPins(rows); // an empty table
         QCOMPARE(model.rowCount(), 0);
     }

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "modaldialogdriver.h"
@@ -250,7 +251,7 @@ private slots:
         QTRY_VERIFY(button("refreshButton")->isEnabled());
         QVERIFY(button("refreshBootstrapButton")->isEnabled());
         QVERIFY(statusLabel()->text().startsWith("Failed to "_L1));
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(table("peersTable")->rowCount(), failing.contains(u"/swarm/peers"_s) ? 0 : 2);
         QCOMPARE(table("listenTable")->rowCount(), 0);
         if (failing == QStringList { u"/swarm/addrs/listen"_s })
@@ -288,7 +289,7 @@ private slots:
         openLoaded();
         button("connectButton")->click();
         QCOMPARE(statusLabel()->text(), u"Peer multiaddr is required."_s);
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages().last(), u"Swarm connect failed: peer multiaddr is required"_s);
         QCOMPARE(node->requestCount(u"/swarm/connect"_s), 0);
 
@@ -296,7 +297,7 @@ private slots:
         child<QLineEdit>("peerEdit")->setText(u"  /ip4/9.9.9.9/tcp/1  "_s);
         button("connectButton")->click();
         QCOMPARE(statusLabel()->text(), u"Connecting to /ip4/9.9.9.9/tcp/1..."_s);
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(statusLabel()->text().contains("dial refused"_L1));
         QTest::qWait(50);
         QCOMPARE(node->requestCount(u"/swarm/peers"_s), 1); // a failure does not reload
@@ -443,7 +444,7 @@ private slots:
 
         node->route(u"/bootstrap/add"_s, FakeKuboNode::kuboError(u"bad multiaddr"_s, 1));
         button("bootstrapAddButton")->click();
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(
             statusMessages().last().startsWith("Bootstrap error: Failed to add bootstrap peer /new: "_L1));
         QTest::qWait(50);

@@ -2,6 +2,7 @@
 #include "wholefilewrite.h"
 
 #include "addtoipfsdialog.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 
 #include <QAction>
@@ -274,5 +275,5 @@ void MainWindow::onAddFailed(const QString& message)
     endAddInProgress();
     showNotification(message, true);
     setStatusMessage(QStringLiteral("Error: ") + message);
-    QMessageBox::critical(this, QStringLiteral("Add to IPFS failed"), message, QMessageBox::Ok);
+    showPlainMessage(this, QMessageBox::Critical, QStringLiteral("Add to IPFS failed"), message);
 }

@@ -2,6 +2,7 @@
 
 #include "contentpaths.h"
 #include "dialogsizing.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QHBoxLayout>
@@ -103,11 +104,9 @@ void PinContentsDialog::buildUi()
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
-    statusLabel = new QLabel(QStringLiteral("Loading…"), this);
+    // It shows the node's names and error texts, which must not widen the window.
+    statusLabel = new ElidedLabel(QStringLiteral("Loading…"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    // It shows the node's names and error texts.
-    statusLabel->setTextFormat(Qt::PlainText);
-    statusLabel->setWordWrap(true);
     layout->addWidget(statusLabel);
 
     tree = new QTreeWidget(this);

@@ -498,7 +498,8 @@ void FakeKuboNode::send(QTcpSocket* socket, const Response& response)
     const bool chunked = response.chunkedEncoding || delayed || response.chunks.size() > 1
         || !response.streamError.isEmpty();
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+    const QByteArray reason = response.reason.isEmpty() ? reasonPhrase(response.status) : response.reason;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason + "\r\n";
     bool hasContentType = false;
     for (const auto& header : response.headers) {
         head += header.first + ": " + header.second + "\r\n";

@@ -59,6 +59,8 @@ public:
         // A failure after the body began, sent as Kubo sends it: the trailer "X-Stream-Error" of
         // a chunked reply that announced "Trailer: X-Stream-Error", the status staying 200.
         QByteArray streamError;
+        // The status line's reason phrase, which a proxy in front of a node may write; empty: the usual one.
+        QByteArray reason;
 
         Response& header(const QByteArray& name, const QByteArray& value);
     };

@@ -2,6 +2,7 @@
 
 #include "dialogsizing.h"
 #include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QDateTime>
@@ -121,9 +122,9 @@ GcDialog::GcDialog(IpfsClient* client, QWidget* parent)
 {
     setWindowTitle(tr("Repo stats"));
 
-    statusLabel = new QLabel(tr("Repo stats"), this);
+    statusLabel = new ElidedLabel(tr("Repo stats"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    statusLabel->setStyleSheet(hintTextStyle());
     repoStatsButton = new QPushButton(tr("Repo stats"), this);
     repoStatsButton->setObjectName(QStringLiteral("repoStatsButton"));
     runGcButton = new QPushButton(tr("Run garbage collection"), this);
@@ -134,7 +135,7 @@ GcDialog::GcDialog(IpfsClient* client, QWidget* parent)
     outputEdit->setAcceptRichText(false);
 
     auto* topRow = new QHBoxLayout;
-    topRow->addWidget(statusLabel);
+    topRow->addWidget(statusLabel, 1);
     topRow->addStretch();
     topRow->addWidget(repoStatsButton);
     topRow->addWidget(runGcButton);
@@ -252,7 +253,7 @@ void GcDialog::showFailure(const QString& message, const QString& statusBarText)
     setLoading(false);
     outputEdit->setPlainText(clipLongLines(message));
     statusLabel->setText(message);
-    statusLabel->setStyleSheet(QStringLiteral("color: darkred;"));
+    statusLabel->setStyleSheet(errorTextStyle());
     emit statusMessageRequested(statusBarText);
     DialogSizing::requestRefit(this);
 }

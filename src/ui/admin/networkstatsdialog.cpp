@@ -2,6 +2,7 @@
 
 #include "dialogsizing.h"
 #include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 #include "wholefilewrite.h"
 
@@ -50,10 +51,10 @@ NetworkStatsDialog::NetworkStatsDialog(IpfsClient* client, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
-    statusLabel = new QLabel(u"Click Refresh to load network diagnostics"_s, this);
+    statusLabel = new ElidedLabel(u"Click Refresh to load network diagnostics"_s, this);
     statusLabel->setObjectName(u"statusLabel"_s);
-    statusLabel->setStyleSheet(u"color: gray;"_s);
-    row->addWidget(statusLabel);
+    statusLabel->setStyleSheet(hintTextStyle());
+    row->addWidget(statusLabel, 1);
     row->addStretch();
     copyButton = new QPushButton(u"Copy JSON"_s, this);
     copyButton->setObjectName(u"copyButton"_s);
@@ -113,7 +114,7 @@ void NetworkStatsDialog::showEvent(QShowEvent* event)
 void NetworkStatsDialog::setStatus(const QString& text, bool error)
 {
     statusLabel->setText(text);
-    statusLabel->setStyleSheet(error ? u"color: darkred;"_s : QString());
+    statusLabel->setStyleSheet(error ? errorTextStyle() : QString());
 }
 
 void NetworkStatsDialog::setLoading(bool loading)

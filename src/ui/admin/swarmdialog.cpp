@@ -1,6 +1,8 @@
 #include "swarmdialog.h"
 
 #include "dialogsizing.h"
+#include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 #include "tablefill.h"
 
@@ -78,9 +80,9 @@ void SwarmDialog::buildLayout()
     summaryLabel->setStyleSheet(u"font-weight: bold;"_s);
     layout->addWidget(summaryLabel);
 
-    statusLabel = new QLabel(u"Click Refresh to load swarm diagnostics"_s, this);
+    statusLabel = new ElidedLabel(u"Click Refresh to load swarm diagnostics"_s, this);
     statusLabel->setObjectName(u"statusLabel"_s);
-    statusLabel->setStyleSheet(u"color: gray;"_s);
+    statusLabel->setStyleSheet(hintTextStyle());
     layout->addWidget(statusLabel);
 
     auto* tabs = new QTabWidget(this);
@@ -167,7 +169,7 @@ void SwarmDialog::showEvent(QShowEvent* event)
 void SwarmDialog::setStatus(const QString& text, bool error)
 {
     statusLabel->setText(text);
-    statusLabel->setStyleSheet(error ? u"color: darkred;"_s : QString());
+    statusLabel->setStyleSheet(error ? errorTextStyle() : QString());
 }
 
 void SwarmDialog::setLoading(bool loading)

@@ -17,10 +17,6 @@ void addArgument(QUrlQuery& query, const QString& name, const QString& value)
     query.addQueryItem(name, QString::fromLatin1(QUrl::toPercentEncoding(value)));
 }
 
-} // namespace
-
-namespace {
-
 // A service is asked for a few pins at a time, not hundreds at once: every request holds a
 // connection to the node, and the node one to the service, for as long as the service takes.
 constexpr int kRemotePinAddsInFlight = 3;

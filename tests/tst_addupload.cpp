@@ -416,31 +416,41 @@ private slots:
         QCOMPARE(outcome.progress.first().at(2).toInt(), 3);
     }
 
-    void symlinkCyclesAreWalkedOnce()
+    void linkedFoldersArriveWhereverTheyAreLinkedAndCyclesAreCut()
     {
         QVERIFY(writeFile(path(QStringLiteral("tree/a/file.txt")), "f"));
+        QVERIFY(writeFile(path(QStringLiteral("tree/b/b.txt")), "b"));
         QVERIFY(writeFile(path(QStringLiteral("shared/s.txt")), "s"));
         QVERIFY(
             QFile::link(path(QStringLiteral("tree")), path(QStringLiteral("tree/a/up")))); // back to the top
         QVERIFY(
             QFile::link(path(QStringLiteral("tree/a")), path(QStringLiteral("tree/a/self")))); // onto itself
+        // A link to a sibling that sorts before it: both names carry the folder.
+        QVERIFY(QFile::link(path(QStringLiteral("tree/b")), path(QStringLiteral("tree/0sib"))));
         QVERIFY(QFile::link(path(QStringLiteral("shared")), path(QStringLiteral("tree/link1"))));
         QVERIFY(QFile::link(path(QStringLiteral("shared")), path(QStringLiteral("tree/link2"))));
         QVERIFY(QFile::link(path(QStringLiteral("tree/a/file.txt")), path(QStringLiteral("tree/filelink"))));
         node->route(
             QStringLiteral("/add"), FakeKuboNode::streamed({ addLine(QString(), QStringLiteral("Qw")) }));
 
-        const Outcome outcome = runAdd({ selection(path(QStringLiteral("tree"))) });
+        // The linked folder chosen once more, under a name of its own.
+        const Outcome outcome = runAdd({ selection(path(QStringLiteral("tree"))),
+            selection(path(QStringLiteral("shared")), QStringLiteral("copy")) });
         QCOMPARE(outcome.outcomes, 1);
 
         QVERIFY(outcome.completed);
         const FakeKuboNode::Request request = node->requests(QStringLiteral("/add")).first();
-        // A link to a folder is walked as that folder, once; a link to a file carries the file.
+        // Only the links back into their own path (up, self) are left out; a link to a file
+        // carries the file.
         QCOMPARE(partNames(request.parts),
-            (QStringList { QStringLiteral("tree"), QStringLiteral("tree/a"),
-                QStringLiteral("tree/a/file.txt"), QStringLiteral("tree/link1"),
-                QStringLiteral("tree/link1/s.txt"), QStringLiteral("tree/filelink") }));
-        QCOMPARE(request.parts.last().body, QByteArray("f"));
+            (QStringList { QStringLiteral("tree"), QStringLiteral("tree/0sib"),
+                QStringLiteral("tree/0sib/b.txt"), QStringLiteral("tree/a"),
+                QStringLiteral("tree/a/file.txt"), QStringLiteral("tree/b"), QStringLiteral("tree/b/b.txt"),
+                QStringLiteral("tree/link1"), QStringLiteral("tree/link1/s.txt"),
+                QStringLiteral("tree/link2"), QStringLiteral("tree/link2/s.txt"),
+                QStringLiteral("tree/filelink"), QStringLiteral("copy"), QStringLiteral("copy/s.txt") }));
+        QCOMPARE(request.parts.at(11).body, QByteArray("f"));
+        QCOMPARE(outcome.progress.first().at(2).toInt(), 7);
     }
 
     void namesThatANodeWouldDecodeAreEscaped()

@@ -56,6 +56,7 @@ private slots:
     void replaceRefusals();
     void replaceQuestion_data();
     void replaceQuestion();
+    void unchangedReplaceSendsTheConfigAsRead();
     void failedReplaceCanBeRestored();
     void restoreQuestion_data();
     void restoreQuestion();
@@ -446,8 +447,8 @@ void TestConfigDialog::replaceQuestion()
     QVERIFY(f.showAndLoad());
     f.statuses.clear();
 
-    const QString text
-        = QStringLiteral("  {\"Addresses\": {\"API\": \"/ip4/127.0.0.1/tcp/5001\"},\n \"New\": 1}\n");
+    const QString text = QStringLiteral(
+        "  {\"Addresses\": {\"API\": \"/ip4/127.0.0.1/tcp/5001\"},\n \"New\": \"a\u00a0b\"}\n");
     Question question;
     ModalDialogDriver::answerNext([&](QWidget* editor) {
         ConfigDialogFixture::answer(yes ? QMessageBox::Yes : QMessageBox::No, &question);
@@ -476,6 +477,29 @@ void TestConfigDialog::replaceQuestion()
     QVERIFY(f.button("restoreBackupButton")->isEnabled());
 }
 
+void TestConfigDialog::unchangedReplaceSendsTheConfigAsRead()
+{
+    ConfigDialogFixture f;
+    // Characters a text editor is apt to change: a no-break space, line and paragraph separators,
+    // the editor's own block markers, a carriage return.
+    f.config.insert(QStringLiteral("Text"),
+        QJsonObject { { QStringLiteral("Nbsp\u00a0key"), QStringLiteral("a\u00a0b") },
+            { QStringLiteral("Breaks"), QStringLiteral("l\u2028p\u2029f\ufdd0\ufdd1r\r\n\tend") } });
+    QVERIFY(f.showAndLoad());
+    const QJsonObject read = f.config;
+
+    Question question;
+    ModalDialogDriver::answerNext([&](QWidget* editor) {
+        ConfigDialogFixture::answer(QMessageBox::Yes, &question);
+        editor->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    f.button("replaceButton")->click();
+    QVERIFY(f.waitIdle());
+    QVERIFY(question.asked);
+    const QByteArray sent = f.node.requests(QStringLiteral("/config/replace")).first().parts.value(0).body;
+    QCOMPARE(QJsonDocument::fromJson(sent).object(), read);
+}
+
 void TestConfigDialog::failedReplaceCanBeRestored()
 {
     ConfigDialogFixture f;
@@ -492,7 +516,7 @@ void TestConfigDialog::failedReplaceCanBeRestored()
     f.button("replaceButton")->click();
     QVERIFY(f.waitIdle());
     QVERIFY2(f.label()->text().startsWith(
-                 QLatin1String("Failed to replace config: {\"Message\":\"failed to decode config\"")),
+                 QLatin1String("Failed to replace config: failed to decode config")),
         qPrintable(f.label()->text()));
     QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
     QCOMPARE(f.statuses.last(), QStringLiteral("Config error: %1").arg(f.label()->text()));

@@ -176,6 +176,10 @@ private slots:
             { u"/swarm/peers"_s, u"/swarm/addrs"_s, u"/swarm/addrs/listen"_s, u"/bootstrap/list"_s })
             node->route(command, FakeKuboNode::held());
         QVERIFY(!button("bootstrapRemoveAllButton")->isEnabled());
+        // Nothing has loaded: no count is known yet.
+        QCOMPARE(child<QLabel>("summaryLabel")->text(),
+            u"Connected peers: unknown | Listen addrs: unknown | Known peers: unknown | Bootstrap peers: "
+            "unknown"_s);
         dialog->show();
         QCOMPARE(statusLabel()->text(), u"Loading swarm diagnostics..."_s);
         QCOMPARE(statusMessages(), QStringList { u"Fetching swarm and bootstrap diagnostics..."_s });
@@ -215,16 +219,54 @@ private slots:
         QCOMPARE(node->requestCount(u"/swarm/peers"_s), 1);
     }
 
+    void failedPartStillCompletesRefresh_data()
+    {
+        QTest::addColumn<QStringList>("failing"); // commands that answer an error
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("finalStatus");
+        QTest::newRow("listen addresses")
+            << QStringList { u"/swarm/addrs/listen"_s }
+            << u"Connected peers: 2 | Listen addrs: unknown | Known peers: 3 | Bootstrap peers: 3"_s
+            << u"Swarm diagnostics loaded with errors"_s;
+        // An offline daemon keeps its bootstrap list but has no swarm.
+        QTest::newRow("offline node")
+            << QStringList { u"/swarm/peers"_s, u"/swarm/addrs"_s, u"/swarm/addrs/listen"_s }
+            << u"Connected peers: unknown | Listen addrs: unknown | Known peers: unknown | Bootstrap peers: 3"_s
+            << u"Swarm diagnostics loaded with errors"_s;
+        QTest::newRow("everything")
+            << QStringList { u"/swarm/peers"_s, u"/swarm/addrs"_s, u"/swarm/addrs/listen"_s,
+                   u"/bootstrap/list"_s }
+            << u"Connected peers: unknown | Listen addrs: unknown | Known peers: unknown | Bootstrap peers: "
+               "unknown"_s
+            << u"Swarm diagnostics failed to load"_s;
+    }
+
     void failedPartStillCompletesRefresh()
     {
-        node->route(u"/swarm/addrs/listen"_s, FakeKuboNode::kuboError(u"listen broke"_s));
-        openLoaded();
-        QVERIFY(statusLabel()->text().startsWith("Failed to fetch listen addresses: "_L1));
+        QFETCH(QStringList, failing);
+        for (const QString& command : std::as_const(failing))
+            node->route(command, FakeKuboNode::kuboError(u"%1 broke"_s.arg(command)));
+        dialog->show();
+        QTRY_VERIFY(button("refreshButton")->isEnabled());
+        QVERIFY(button("refreshBootstrapButton")->isEnabled());
+        QVERIFY(statusLabel()->text().startsWith("Failed to "_L1));
         QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
-        QCOMPARE(table("peersTable")->rowCount(), 2);
+        QCOMPARE(table("peersTable")->rowCount(), failing.contains(u"/swarm/peers"_s) ? 0 : 2);
         QCOMPARE(table("listenTable")->rowCount(), 0);
-        QVERIFY(statusMessages().contains(u"Swarm listen error: "_s + statusLabel()->text()));
-        QCOMPARE(statusMessages().last(), u"Swarm diagnostics loaded"_s);
+        if (failing == QStringList { u"/swarm/addrs/listen"_s })
+            QVERIFY(statusMessages().contains(u"Swarm listen error: "_s + statusLabel()->text()));
+        QTEST(child<QLabel>("summaryLabel")->text(), "summary");
+        QTEST(statusMessages().last(), "finalStatus");
+        QVERIFY(!statusMessages().contains(u"Swarm diagnostics loaded"_s));
+    }
+
+    void failedListAfterALoadMakesItsCountUnknown()
+    {
+        openLoaded();
+        node->route(u"/swarm/peers"_s, FakeKuboNode::kuboError(u"peers broke"_s));
+        client->fetchSwarmPeers(); // as the network window's refresh does
+        QTRY_COMPARE(child<QLabel>("summaryLabel")->text(),
+            u"Connected peers: unknown | Listen addrs: 1 | Known peers: 3 | Bootstrap peers: 3"_s);
     }
 
     void refreshBootstrapWhileIdleTouchesNoButton()

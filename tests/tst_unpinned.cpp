@@ -224,7 +224,7 @@ private slots:
 
         client->fetchUnpinned();
         QTRY_COMPARE(errors.count(), 1);
-        QVERIFY(errors.at(0).at(0).toString().startsWith("Network error: "_L1));
+        QVERIFY(errors.at(0).at(0).toString().startsWith("The node could not list pins: pin listing failed"_L1));
 
         QTRY_COMPARE(node->heldCount(u"/refs/local"_s), 1);
         node->releaseHeld(u"/refs/local"_s, localBlocks());

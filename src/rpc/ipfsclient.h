@@ -16,7 +16,7 @@
 #include <QStringList>
 #include <QUrlQuery>
 
-class QNetworkAccessManager;
+class QIODevice;
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -110,6 +110,10 @@ signals:
     void streamEntriesLoaded(const QString& source, int count);
     void unpinned(const QStringList& cids);
     void refsReceived(const QString& rootCid, const QStringList& cids);
+    // After the empty refsReceived that a failed refs request still gives: the request failed.
+    void refsFailed(const QString& rootCid, const QString& message);
+    // cancelActiveLoading dropped every pin, refs, size and kind request: none of them will answer.
+    void activeLoadingCancelled();
     void nodeInfoReceived(const QString& nodeId, const QString& agentVersion);
     void errorOccurred(const QString& message);
     void connectionStatusChanged(bool connected);
@@ -211,6 +215,9 @@ private:
     // Request frame.
     QNetworkRequest buildRequest(const QString& path, const QUrlQuery& query);
     QNetworkReply* postRequest(const QString& path, const QUrlQuery& query);
+    // Sends a built request with its body (a device becomes the reply's child).
+    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& body);
+    QNetworkReply* send(const QNetworkRequest& request, QIODevice* body);
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
@@ -242,7 +249,6 @@ private:
         const QSharedPointer<UnpinConversion>& conversion, int index, const QString& converted);
     void sendUnpinRequest(const QStringList& args, const QStringList& cids);
 
-    QNetworkAccessManager* networkManager = nullptr;
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
     // Generous: a DAG walk or a slow disk may keep the node silent for minutes.

@@ -5,10 +5,9 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSet>
+#include <QStringList>
 
 namespace {
 
@@ -89,13 +88,14 @@ private:
 
     void addFolder(const QString& absolutePath, const QString& relativeName)
     {
-        // Links are followed, so a link back up the tree would recurse forever: walk every
-        // real folder once per upload.
+        // Links are followed, so a link to a folder that encloses it would recurse for ever. Only
+        // such a link is cut: a folder reached twice along other paths (two links to one folder,
+        // a link to a sibling, one folder chosen under two names) arrives under every name.
         const QString canonical = QFileInfo(absolutePath).canonicalFilePath();
-        const QString visitKey = canonical.isEmpty() ? absolutePath : canonical;
-        if (visitedFolders.contains(visitKey))
+        const QString folderKey = canonical.isEmpty() ? absolutePath : canonical;
+        if (foldersOnPath.contains(folderKey))
             return;
-        visitedFolders.insert(visitKey);
+        foldersOnPath.append(folderKey);
 
         if (!relativeName.isEmpty()) {
             body->appendPart({ contentDisposition(relativeName),
@@ -116,10 +116,11 @@ private:
             else if (entry.isFile())
                 addFile(entry.absoluteFilePath(), childName);
         }
+        foldersOnPath.removeLast();
     }
 
     AddMultipartBody* body;
-    QSet<QString> visitedFolders;
+    QStringList foldersOnPath; // the real folders from the chosen one down to the current one
 };
 
 } // namespace
@@ -154,8 +155,7 @@ void IpfsClient::addLocalPaths(const QList<LocalPathSelection>& selections, cons
     request.setHeader(QNetworkRequest::ContentTypeHeader, body->contentType());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
-    QNetworkReply* reply = networkManager->post(request, body);
-    body->setParent(reply);
+    QNetworkReply* reply = send(request, body);
     addLineBuffers.insert(reply, QByteArray());
     addEntriesByReply.insert(reply, {});
     addFileCounts.insert(reply, builder.fileCount);

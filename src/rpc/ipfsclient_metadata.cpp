@@ -192,8 +192,10 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     if (isCancelled(reply))
         return;
     if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, replyErrorString(reply)));
+        const QString detail = replyErrorString(reply);
+        emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, detail));
         emit refsReceived(rootCid, {});
+        emit refsFailed(rootCid, detail);
     } else {
         emit refsReceived(rootCid, parseRefsReply(reply->readAll()));
     }

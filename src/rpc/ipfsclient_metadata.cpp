@@ -192,9 +192,9 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     if (isCancelled(reply))
         return;
     if (reply->error() != QNetworkReply::NoError) {
+        // No answer: the refs stay unknown, never an empty list.
         const QString detail = replyErrorString(reply);
         emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, detail));
-        emit refsReceived(rootCid, {});
         emit refsFailed(rootCid, detail);
     } else {
         emit refsReceived(rootCid, parseRefsReply(reply->readAll()));
@@ -253,10 +253,11 @@ void IpfsClient::onKindLsReplyFinished(QNetworkReply* reply)
         return;
     const QByteArray body = reply->readAll();
 
-    QList<LsEntry> links;
-    if (reply->error() == QNetworkReply::NoError)
-        links = parseLsResponse(body, nullptr);
-    emit kindReceived(cid, kindFromLinks(links));
+    // A listing the node did not give tells nothing: the kind stays unknown, to be asked again.
+    if (reply->error() != QNetworkReply::NoError)
+        emit kindFailed(cid, replyErrorString(reply));
+    else
+        emit kindReceived(cid, kindFromLinks(parseLsResponse(body, nullptr)));
     finishKindRequest(cid);
 }
 

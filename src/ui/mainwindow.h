@@ -2,6 +2,7 @@
 
 #include "connectionstatusdot.h"
 #include "ipfsrecords.h"
+#include "metadataprogress.h"
 
 #include <QHash>
 #include <QList>
@@ -124,6 +125,8 @@ private slots:
     void onRefsReceivedForTable(const QString& rootCid, const QStringList& refs);
     void onDagStatReceived(const QString& cid, qlonglong cumulativeSize);
     void onKindReceived(const QString& cid, const QString& kind);
+    void onRefsFailedForTable(const QString& rootCid);
+    void onKindFailed(const QString& cid);
     void onGcClicked();
     void onDhtStatsClicked();
     void onConfigClicked();
@@ -174,7 +177,7 @@ private:
     int minimumCidColumnWidth() const;
     void scheduleCountUpdate();
     void autoFitColumns();
-    void requestSizesAndKinds(const QList<PinEntry>& rows); // mainwindow_metadata.cpp
+    void requestSizesAndKinds(); // mainwindow_metadata.cpp
     void requestNextMetadataSlice();
     void dropMetadataBacklog();
     qint64 visibleDagSizeTotal() const;
@@ -243,10 +246,7 @@ private:
     QStringList rpcLogLines;
     QStringList statusLogLines;
     QSet<QString> refsRequested;
-    QSet<QString> metadataRequested;
-    QSet<QString> sizeKnown;
-    QSet<QString> kindKnown;
-    QSet<QString> metadataComplete;
+    MetadataProgress metadataProgress;
     QHash<QString, qint64> dagSizeCache;
     QHash<QString, QString> kindCache;
     QString peerId;
@@ -274,10 +274,10 @@ private:
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
     QString updateSiteUrl; // empty: the build's update site
-    // Rows of the current load whose sizes and kinds are still to be asked for, from
-    // metadataBacklogNext on (mainwindow_metadata.cpp).
-    QList<PinEntry> metadataBacklog;
-    qsizetype metadataBacklogNext = 0;
+    // The pins of the model's load metadataBacklogLoad whose sizes and kinds are still to be asked
+    // for, from metadataBacklogNext on in the order they arrived (mainwindow_metadata.cpp).
+    quint64 metadataBacklogLoad = 0;
+    int metadataBacklogNext = -1;
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

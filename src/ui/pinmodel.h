@@ -78,6 +78,8 @@ public:
     PinType pinTypeAt(int row) const { return rowKeysAt(row).type; }
     // Where a row's pin stands in the list given to setPins: stays with the pin while rows move.
     int pinIndexAt(int row) const { return rowToPin.at(row); }
+    // The pins in the order given to setPins, whatever the sort.
+    const PinEntry& pinAtIndex(int pinIndex) const { return pins.at(pinIndex); }
     // Changes with every setPins and clear, so that what was derived from the rows can tell.
     quint64 loadGeneration() const { return generation; }
     PinTypeCounts countsByType() const;

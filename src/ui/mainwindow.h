@@ -2,6 +2,7 @@
 
 #include "connectionstatusdot.h"
 #include "ipfsrecords.h"
+#include "loglines.h"
 #include "metadataprogress.h"
 
 #include <QHash>
@@ -66,8 +67,12 @@ public:
     // Returns the status to "Ready" after delayMs unless a message that no longer satisfies
     // stillTransient has replaced it meanwhile.
     void scheduleStatusReset(int delayMs, std::function<bool(const QString&)> stillTransient);
-    QStringList rpcLog() const { return rpcLogLines; }
-    QStringList statusLog() const { return statusLogLines; }
+    // The logs keep their newest lines; the dropped counts say how many older ones went.
+    QStringList rpcLog() const { return rpcLogLines.lines(); }
+    QStringList statusLog() const { return statusLogLines.lines(); }
+    qint64 rpcLogDropped() const { return rpcLogLines.dropped(); }
+    qint64 statusLogDropped() const { return statusLogLines.dropped(); }
+    qsizetype logLineLimit() const { return statusLogLines.limit(); }
     void clearRpcLog() { rpcLogLines.clear(); }
     void clearStatusLog() { statusLogLines.clear(); }
 
@@ -243,8 +248,8 @@ private:
     QPointer<StatusLogDialog> statusLogDialog;
     QProgressDialog* addProgressDialog = nullptr;
     QProgressDialog* updateProgressDialog = nullptr;
-    QStringList rpcLogLines;
-    QStringList statusLogLines;
+    LogLines rpcLogLines;
+    LogLines statusLogLines;
     QSet<QString> refsRequested;
     MetadataProgress metadataProgress;
     QHash<QString, qint64> dagSizeCache;

@@ -3,11 +3,14 @@
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "logdialogs.h"
+#include "loglines.h"
 #include "mainwindowfixture.h"
 #include "testsettings.h"
 
-#include <QRegularExpression>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTextBlock>
 
 using namespace MainWindowFixture;
 
@@ -51,6 +54,9 @@ private slots:
     void linesStayPlainText();
     void clearEmptiesViewAndLog_data();
     void clearEmptiesViewAndLog();
+    void logKeepsItsNewestLines();
+    void windowSaysOlderLinesWereDropped_data();
+    void windowSaysOlderLinesWereDropped();
 
 private:
     FakeKuboNode node;
@@ -192,6 +198,77 @@ void TestLogDialogs::clearEmptiesViewAndLog()
     QVERIFY(dialog);
     QVERIFY(shownLines(dialog).isEmpty());
     QCOMPARE(viewOf(dialog)->placeholderText(), placeholder);
+}
+
+void TestLogDialogs::logKeepsItsNewestLines()
+{
+    LogLines log(3);
+    for (int i = 1; i <= 5; ++i)
+        log.append(QString::number(i));
+    QCOMPARE(log.lines(), (QStringList { QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5") }));
+    QCOMPARE(log.dropped(), 2);
+    log.clear();
+    QVERIFY(log.lines().isEmpty());
+    QCOMPARE(log.dropped(), 0);
+    log.append(QStringLiteral("6"));
+    QCOMPARE(log.lines(), QStringList { QStringLiteral("6") });
+}
+
+void TestLogDialogs::windowSaysOlderLinesWereDropped_data()
+{
+    QTest::addColumn<bool>("rpc");
+    QTest::newRow("status log") << false;
+    QTest::newRow("RPC log") << true;
+}
+
+// A week of auto-refresh makes millions of lines: each log keeps the newest 200,000, and its window
+// shows those and says that older ones were dropped.
+void TestLogDialogs::windowSaysOlderLinesWereDropped()
+{
+    QFETCH(bool, rpc);
+    auto window = openMainWindow(node);
+    auto* client = window->findChild<IpfsClient*>();
+    const auto produce = [&](int number) {
+        const QString text = QStringLiteral("line %1").arg(number);
+        if (rpc)
+            emit client->rpcRequestIssued(text);
+        else
+            window->setStatusMessage(text);
+    };
+    const auto log = [&] { return rpc ? window->rpcLog() : window->statusLog(); };
+    QTRY_VERIFY(!window->rpcLog().isEmpty()); // the window's first request
+    (rpc ? window->clearRpcLog() : window->clearStatusLog());
+    const int limit = 200000;
+    QCOMPARE(window->logLineLimit(), limit);
+    for (int number = 1; number <= limit; ++number)
+        produce(number);
+    QDialog* dialog = openLog(*window, rpc);
+    auto* notice = dialog->findChild<QLabel*>(QStringLiteral("droppedNotice"));
+    QVERIFY(notice->isHidden());
+
+    produce(limit + 1);
+    produce(limit + 2);
+    QCOMPARE(log().size(), limit);
+    QVERIFY(log().first().endsWith(QStringLiteral("line 3")));
+    QVERIFY(log().last().endsWith(QStringLiteral("line 200002")));
+    QVERIFY(!notice->isHidden());
+    QCOMPARE(notice->text(),
+        QStringLiteral("Older lines were dropped: the log keeps its newest 200000 lines (2 dropped)."));
+    // The window holds what the log holds, also while lines arrive.
+    QCOMPARE(viewOf(dialog)->blockCount(), limit);
+    QVERIFY(viewOf(dialog)->document()->firstBlock().text().endsWith(QStringLiteral("line 3")));
+
+    // Shown again from the start, and after Clear.
+    dialog->close();
+    dialog = openLog(*window, rpc);
+    notice = dialog->findChild<QLabel*>(QStringLiteral("droppedNotice"));
+    QVERIFY(!notice->isHidden());
+    QCOMPARE(viewOf(dialog)->blockCount(), limit);
+    dialog->findChild<QPushButton*>()->click();
+    QVERIFY(notice->isHidden());
+    produce(1);
+    QCOMPARE(log().size(), 1);
+    QVERIFY(notice->isHidden());
 }
 
 QTEST_MAIN(TestLogDialogs)

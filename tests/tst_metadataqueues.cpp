@@ -291,8 +291,9 @@ private slots:
         QTest::newRow("no links") << 200 << QByteArray("{}") << 200
                                   << QByteArray("{\"Objects\":[{\"Hash\":\"bafyroot\",\"Links\":[]}]}")
                                   << u"Other"_s << true;
+        // No kind at all: the lookup failed (an empty kind below).
         QTest::newRow("listing fails")
-            << 500 << QByteArray("{}") << 500 << QByteArray("{\"Message\":\"no\"}") << u"Other"_s << true;
+            << 500 << QByteArray("{}") << 500 << QByteArray("{\"Message\":\"no\"}") << QString() << true;
         QTest::newRow("listing not JSON")
             << 200 << QByteArray("{}") << 200 << QByteArray("nonsense") << u"Other"_s << true;
     }
@@ -307,13 +308,19 @@ private slots:
         QFETCH(bool, listed);
         node->route(u"/files/stat"_s, FakeKuboNode::json(statBody, statStatus));
         node->route(u"/ls"_s, FakeKuboNode::json(listBody, listStatus));
-        QSignalSpy kinds(client, &IpfsClient::kindReceived);
+        QSignalSpy found(client, &IpfsClient::kindReceived);
+        QSignalSpy failed(client, &IpfsClient::kindFailed);
         QSignalSpy errors(client, &IpfsClient::errorOccurred);
+        QSignalSpy& kinds = kind.isEmpty() ? failed : found;
 
         client->fetchKind(u"bafykind"_s);
         QVERIFY(waitForCount(kinds, 1));
+        QCOMPARE(found.count() + failed.count(), 1);
         QCOMPARE(kinds.at(0).at(0).toString(), u"bafykind"_s);
-        QCOMPARE(kinds.at(0).at(1).toString(), kind);
+        if (kind.isEmpty())
+            QCOMPARE(failed.at(0).at(1).toString(), u"no"_s);
+        else
+            QCOMPARE(kinds.at(0).at(1).toString(), kind);
         QCOMPARE(errors.count(), 0);
 
         const auto stat = node->requests(u"/files/stat"_s);
@@ -370,16 +377,17 @@ private slots:
             (QList<QPair<QString, QString>> { { u"arg"_s, u"bafysize"_s }, { u"progress"_s, u"false"_s }, { u"offline"_s, u"true"_s } }));
     }
 
-    void failureReportsErrorThenEmptyAnswer_data()
+    void failureReportsErrorThenUnknownAnswer_data()
     {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("errorPrefix");
         QTest::addColumn<QString>("answer");
-        QTest::newRow("refs") << u"refs"_s << u"Failed to get refs for bafybroken: "_s << u"refs 0"_s;
+        QTest::newRow("refs") << u"refs"_s << u"Failed to get refs for bafybroken: "_s
+                              << u"refs failed: merkledag: not found"_s;
         QTest::newRow("dag stat") << u"dagstat"_s << u"DAG stat failed for bafybroken: "_s << u"size -1"_s;
     }
 
-    void failureReportsErrorThenEmptyAnswer()
+    void failureReportsErrorThenUnknownAnswer()
     {
         QFETCH(QString, operation);
         QFETCH(QString, errorPrefix);
@@ -392,6 +400,9 @@ private slots:
             client, &IpfsClient::refsReceived, this, [&events](const QString& cid, const QStringList& refs) {
                 events << u"refs %1"_s.arg(refs.size()) + u" "_s + cid;
             });
+        connect(client, &IpfsClient::refsFailed, this, [&events](const QString& cid, const QString& message) {
+            events << u"refs failed: "_s + message + u" "_s + cid;
+        });
         connect(client, &IpfsClient::dagStatReceived, this,
             [&events](const QString& cid, qint64 size) { events << u"size %1 %2"_s.arg(size).arg(cid); });
 

@@ -124,7 +124,7 @@ signals:
     void unpinned(const QStringList& cids); // the caller's CIDs whose pins are gone
     void unpinFinished(const UnpinReport& report);
     void refsReceived(const QString& rootCid, const QStringList& cids);
-    // After the empty refsReceived that a failed refs request still gives: the request failed.
+    // A refs request that failed: the refs are not known (no refsReceived follows).
     void refsFailed(const QString& rootCid, const QString& message);
     // cancelActiveLoading dropped every pin, refs, size and kind request: none of them will answer.
     void activeLoadingCancelled();
@@ -136,6 +136,9 @@ signals:
     void catFailed(const QString& cid, const QString& errorMessage);
     void dagStatReceived(const QString& cid, qint64 cumulativeSize);
     void kindReceived(const QString& cid, const QString& kind);
+    // A kind lookup that failed: the kind is not known (a size that failed arrives as
+    // dagStatReceived with -1).
+    void kindFailed(const QString& cid, const QString& message);
     void configReceived(const QJsonObject& config);
     void configFailed(const QString& message);
     void configKeyReceived(const QString& key, const QJsonValue& value);

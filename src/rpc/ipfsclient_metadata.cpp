@@ -194,12 +194,12 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     if (isCancelled(reply))
         return;
     const QByteArray body = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
-    // A walk that stopped part-way lists only some refs: that is a failure, not a count.
+    // A walk that stopped part-way lists only some refs: that is a failure, not a count; a failure
+    // leaves the refs unknown, never an empty list.
     const QString error
         = reply->error() != QNetworkReply::NoError ? replyErrorString(reply) : refsWalkError(body);
     if (!error.isEmpty()) {
         emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, error));
-        emit refsReceived(rootCid, {});
         emit refsFailed(rootCid, error);
     } else {
         emit refsReceived(rootCid, parseRefsReply(body));
@@ -258,10 +258,11 @@ void IpfsClient::onKindLsReplyFinished(QNetworkReply* reply)
         return;
     const QByteArray body = reply->readAll();
 
-    QList<LsEntry> links;
-    if (reply->error() == QNetworkReply::NoError)
-        links = parseLsResponse(body, nullptr);
-    emit kindReceived(cid, kindFromLinks(links));
+    // A listing the node did not give tells nothing: the kind stays unknown, to be asked again.
+    if (reply->error() != QNetworkReply::NoError)
+        emit kindFailed(cid, replyErrorString(reply));
+    else
+        emit kindReceived(cid, kindFromLinks(parseLsResponse(body, nullptr)));
     finishKindRequest(cid);
 }
 

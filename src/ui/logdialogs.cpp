@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
@@ -23,12 +24,19 @@ void attachLogSizing(QDialog* dialog, const QString& settingsKey)
     DialogSizing::attach(dialog, options);
 }
 
-// The read-only view over the Clear button; returns the view.
-// A plain-text view: logs of a busy node run to millions of lines, which a rich-text view
-// would lay out whole just to show the last one.
-QPlainTextEdit* buildLogLayout(QDialog* dialog, const QString& placeholder, QPushButton** clearButton)
+// The notice of dropped lines over the read-only view over the Clear button; returns the view.
+// A plain-text view: logs of a busy node run to hundreds of thousands of lines, which a rich-text
+// view would lay out whole just to show the last one.
+QPlainTextEdit* buildLogLayout(
+    QDialog* dialog, const QString& placeholder, QLabel** droppedNotice, QPushButton** clearButton)
 {
     auto* layout = new QVBoxLayout(dialog);
+    *droppedNotice = new QLabel(dialog);
+    (*droppedNotice)->setObjectName(QStringLiteral("droppedNotice"));
+    (*droppedNotice)->setTextFormat(Qt::PlainText);
+    (*droppedNotice)->setWordWrap(true);
+    (*droppedNotice)->hide();
+    layout->addWidget(*droppedNotice);
     auto* view = new QPlainTextEdit(dialog);
     view->setReadOnly(true);
     QFont font(QStringLiteral("Monospace"), 14);
@@ -45,8 +53,20 @@ QPlainTextEdit* buildLogLayout(QDialog* dialog, const QString& placeholder, QPus
     return view;
 }
 
-void showWholeLog(QDialog* dialog, QPlainTextEdit* view, const QStringList& lines)
+// The view keeps as many lines as the log: the oldest go as new ones arrive.
+void showDropped(QLabel* notice, qint64 dropped, qsizetype limit)
 {
+    notice->setVisible(dropped > 0);
+    if (dropped > 0)
+        notice->setText(
+            QStringLiteral("Older lines were dropped: the log keeps its newest %1 lines (%2 dropped).")
+                .arg(limit)
+                .arg(dropped));
+}
+
+void showWholeLog(QDialog* dialog, QPlainTextEdit* view, const QStringList& lines, qsizetype limit)
+{
+    view->setMaximumBlockCount(int(limit));
     view->setPlainText(lines.join(u'\n'));
     if (!lines.isEmpty())
         view->moveCursor(QTextCursor::End);
@@ -70,14 +90,16 @@ RpcLogDialog::RpcLogDialog(MainWindow* owner, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Kubo RPC Log"));
     attachLogSizing(this, QStringLiteral("Dialogs/RpcLogDialog"));
-    view = buildLogLayout(this, QStringLiteral("No RPC commands issued yet."), &clearButton);
+    view = buildLogLayout(this, QStringLiteral("No RPC commands issued yet."), &droppedNotice, &clearButton);
     connect(clearButton, &QPushButton::clicked, this, &RpcLogDialog::onClearClicked);
 }
 
 void RpcLogDialog::refreshLog()
 {
-    if (owner)
-        showWholeLog(this, view, owner->rpcLog());
+    if (!owner)
+        return;
+    showDropped(droppedNotice, owner->rpcLogDropped(), owner->logLineLimit());
+    showWholeLog(this, view, owner->rpcLog(), owner->logLineLimit());
 }
 
 void RpcLogDialog::showEvent(QShowEvent* event)
@@ -91,6 +113,8 @@ void RpcLogDialog::showEvent(QShowEvent* event)
 void RpcLogDialog::appendLogLine(const QString& line)
 {
     appendLine(this, view, line);
+    if (owner)
+        showDropped(droppedNotice, owner->rpcLogDropped(), owner->logLineLimit());
 }
 
 void RpcLogDialog::onClearClicked()
@@ -98,6 +122,7 @@ void RpcLogDialog::onClearClicked()
     if (owner)
         owner->clearRpcLog();
     view->clear();
+    droppedNotice->hide();
 }
 
 StatusLogDialog::StatusLogDialog(MainWindow* owner, QWidget* parent)
@@ -106,14 +131,16 @@ StatusLogDialog::StatusLogDialog(MainWindow* owner, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Status Log"));
     attachLogSizing(this, QStringLiteral("Dialogs/StatusLogDialog"));
-    view = buildLogLayout(this, QStringLiteral("No status messages yet."), &clearButton);
+    view = buildLogLayout(this, QStringLiteral("No status messages yet."), &droppedNotice, &clearButton);
     connect(clearButton, &QPushButton::clicked, this, &StatusLogDialog::onClearClicked);
 }
 
 void StatusLogDialog::refreshLog()
 {
-    if (owner)
-        showWholeLog(this, view, owner->statusLog());
+    if (!owner)
+        return;
+    showDropped(droppedNotice, owner->statusLogDropped(), owner->logLineLimit());
+    showWholeLog(this, view, owner->statusLog(), owner->logLineLimit());
 }
 
 void StatusLogDialog::showEvent(QShowEvent* event)
@@ -128,6 +155,8 @@ void StatusLogDialog::showEvent(QShowEvent* event)
 void StatusLogDialog::appendLogLine(const QString& line)
 {
     appendLine(this, view, line);
+    if (owner)
+        showDropped(droppedNotice, owner->statusLogDropped(), owner->logLineLimit());
 }
 
 void StatusLogDialog::onClearClicked()
@@ -135,4 +164,5 @@ void StatusLogDialog::onClearClicked()
     if (owner)
         owner->clearStatusLog();
     view->clear();
+    droppedNotice->hide();
 }

@@ -4,12 +4,14 @@
 #include <QPointer>
 
 class MainWindow;
+class QLabel;
 class QPushButton;
 class QShowEvent;
 class QPlainTextEdit;
 
-// The two windows on the main window's in-memory logs. Each shows the whole log when shown,
-// follows new lines while it lives, and can clear the log. The owner may die first (a window
+// The two windows on the main window's in-memory logs. Each shows the whole log when shown (the
+// newest lines the log keeps, and a notice when older ones were dropped), follows new lines while
+// it lives, and can clear the log. The owner may die first (a window
 // opened on its own has no parent): then only the view is touched.
 
 class RpcLogDialog : public QDialog
@@ -30,6 +32,7 @@ protected:
 
 private:
     QPointer<MainWindow> owner;
+    QLabel* droppedNotice = nullptr; // shown once the log has dropped lines
     QPlainTextEdit* view = nullptr;
     QPushButton* clearButton = nullptr;
 };
@@ -52,6 +55,7 @@ protected:
 
 private:
     QPointer<MainWindow> owner;
+    QLabel* droppedNotice = nullptr; // shown once the log has dropped lines
     QPlainTextEdit* view = nullptr;
     QPushButton* clearButton = nullptr;
 };

@@ -72,6 +72,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(client, &IpfsClient::refsReceived, this, &MainWindow::onRefsReceivedForTable);
     connect(client, &IpfsClient::dagStatReceived, this, &MainWindow::onDagStatReceived);
     connect(client, &IpfsClient::kindReceived, this, &MainWindow::onKindReceived);
+    connect(client, &IpfsClient::refsFailed, this, &MainWindow::onRefsFailedForTable);
+    connect(client, &IpfsClient::kindFailed, this, &MainWindow::onKindFailed);
     connect(client, &IpfsClient::rpcRequestIssued, this, &MainWindow::onRpcRequestIssued);
     connect(client, &IpfsClient::addProgress, this, &MainWindow::onAddProgress);
     connect(client, &IpfsClient::addCompleted, this, &MainWindow::onAddCompleted);

@@ -3,6 +3,8 @@
 #include "connectionstatusdot.h"
 #include "ipfsrecords.h"
 #include "unpinreport.h"
+#include "loglines.h"
+#include "metadataprogress.h"
 
 #include <QHash>
 #include <QList>
@@ -67,8 +69,12 @@ public:
     // Returns the status to "Ready" after delayMs unless a message that no longer satisfies
     // stillTransient has replaced it meanwhile.
     void scheduleStatusReset(int delayMs, std::function<bool(const QString&)> stillTransient);
-    QStringList rpcLog() const { return rpcLogLines; }
-    QStringList statusLog() const { return statusLogLines; }
+    // The logs keep their newest lines; the dropped counts say how many older ones went.
+    QStringList rpcLog() const { return rpcLogLines.lines(); }
+    QStringList statusLog() const { return statusLogLines.lines(); }
+    qint64 rpcLogDropped() const { return rpcLogLines.dropped(); }
+    qint64 statusLogDropped() const { return statusLogLines.dropped(); }
+    qsizetype logLineLimit() const { return statusLogLines.limit(); }
     void clearRpcLog() { rpcLogLines.clear(); }
     void clearStatusLog() { statusLogLines.clear(); }
 
@@ -128,6 +134,8 @@ private slots:
     void onRefsReceivedForTable(const QString& rootCid, const QStringList& refs);
     void onDagStatReceived(const QString& cid, qlonglong cumulativeSize);
     void onKindReceived(const QString& cid, const QString& kind);
+    void onRefsFailedForTable(const QString& rootCid);
+    void onKindFailed(const QString& cid);
     void onGcClicked();
     void onDhtStatsClicked();
     void onConfigClicked();
@@ -178,7 +186,7 @@ private:
     int minimumCidColumnWidth() const;
     void scheduleCountUpdate();
     void autoFitColumns();
-    void requestSizesAndKinds(const QList<PinEntry>& rows); // mainwindow_metadata.cpp
+    void requestSizesAndKinds(); // mainwindow_metadata.cpp
     void requestNextMetadataSlice();
     void dropMetadataBacklog();
     qint64 visibleDagSizeTotal() const;
@@ -258,13 +266,10 @@ private:
         bool scheduled = false;
     } addProgressReport;
     QProgressDialog* updateProgressDialog = nullptr;
-    QStringList rpcLogLines;
-    QStringList statusLogLines;
+    LogLines rpcLogLines;
+    LogLines statusLogLines;
     QSet<QString> refsRequested;
-    QSet<QString> metadataRequested;
-    QSet<QString> sizeKnown;
-    QSet<QString> kindKnown;
-    QSet<QString> metadataComplete;
+    MetadataProgress metadataProgress;
     QHash<QString, qint64> dagSizeCache;
     QHash<QString, QString> kindCache;
     QString peerId;
@@ -299,10 +304,10 @@ private:
     QHash<QString, int> endpointEntryCounts;
     QString updateSiteUrl; // empty: the build's update site
     int updateCheckSilenceLimitMs = 30 * 1000;
-    // Rows of the current load whose sizes and kinds are still to be asked for, from
-    // metadataBacklogNext on (mainwindow_metadata.cpp).
-    QList<PinEntry> metadataBacklog;
-    qsizetype metadataBacklogNext = 0;
+    // The pins of the model's load metadataBacklogLoad whose sizes and kinds are still to be asked
+    // for, from metadataBacklogNext on in the order they arrived (mainwindow_metadata.cpp).
+    quint64 metadataBacklogLoad = 0;
+    int metadataBacklogNext = -1;
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

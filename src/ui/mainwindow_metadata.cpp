@@ -20,70 +20,80 @@ constexpr int kImmediateUpdateThreshold = 2500;
 constexpr qint64 kImmediateUpdateSpacingMs = 999;
 // Time a slice of metadata requests may take on the GUI thread.
 constexpr qint64 kMetadataSliceMs = 15;
+// Up to this many rows, the first slice runs as the load arrives.
+constexpr int kSynchronousFirstSliceRows = 50000;
 
 } // namespace
 
 // Sizes and kinds the caches know are shown at once; the client asks for the rest. A large table
 // is worked through a slice per turn of the event loop, so that the window stays responsive while a
-// million rows are queued (the node answers far slower than they are queued anyway).
-void MainWindow::requestSizesAndKinds(const QList<PinEntry>& rows)
+// million rows are queued (the node answers far slower than they are queued anyway). The rows are
+// read from the model: a copy of the list kept here would make the model's first write copy them.
+void MainWindow::requestSizesAndKinds()
 {
-    metadataBacklog = rows;
+    const quint64 load = model->loadGeneration();
+    metadataBacklogLoad = load;
     metadataBacklogNext = 0;
-    metadataRequested.reserve(rows.size());
-    requestNextMetadataSlice();
+    metadataProgress.reserve(model->pinCount());
+    if (model->pinCount() <= kSynchronousFirstSliceRows) {
+        requestNextMetadataSlice();
+        return;
+    }
+    // Until the load's delivery returns, the client still shares the rows with the model, and a
+    // cached value written into them now would copy them all.
+    QTimer::singleShot(0, this, [this, load] {
+        if (metadataBacklogLoad == load && metadataBacklogNext >= 0)
+            requestNextMetadataSlice();
+    });
 }
 
 void MainWindow::requestNextMetadataSlice()
 {
     QElapsedTimer slice;
     slice.start();
-    const QList<PinEntry> rows = metadataBacklog;
-    qsizetype next = metadataBacklogNext;
-    for (; next < rows.size(); ++next) {
+    const int pinTotal = model->pinCount();
+    int next = metadataBacklogNext;
+    for (; next < pinTotal; ++next) {
         if ((next & 255) == 0 && slice.elapsed() >= kMetadataSliceMs)
             break;
-        const QString& cid = rows.at(next).cid;
+        const QString& cid = model->pinAtIndex(next).cid;
         if (cid.isEmpty())
             continue;
-        metadataRequested.insert(cid);
+        metadataProgress.request(cid);
         const auto size = dagSizeCache.constFind(cid);
         if (size != dagSizeCache.constEnd()) {
             model->setDagSize(cid, *size);
-            sizeKnown.insert(cid);
+            metadataProgress.setSize(cid, true);
         } else {
             client->fetchObjectStat(cid);
         }
         const auto kind = kindCache.constFind(cid);
         if (kind != kindCache.constEnd()) {
             model->setKind(cid, *kind);
-            kindKnown.insert(cid);
+            metadataProgress.setKind(cid, true);
         } else {
             client->fetchKind(cid);
         }
-        if (sizeKnown.contains(cid) && kindKnown.contains(cid))
-            metadataComplete.insert(cid);
     }
-    metadataBacklogNext = next;
-    if (next < rows.size()) {
-        QTimer::singleShot(0, this, [this, rows] {
-            // A newer load (or a forced refresh) has replaced the backlog meanwhile.
-            if (metadataBacklog.constData() != rows.constData() || metadataBacklogNext >= rows.size())
-                return;
-            requestNextMetadataSlice();
-            // The count lines show how many CIDs take part so far.
-            scheduleCountUpdate();
-        });
+    if (next >= pinTotal) {
+        dropMetadataBacklog();
         return;
     }
-    metadataBacklog.clear();
-    metadataBacklogNext = 0;
+    metadataBacklogNext = next;
+    const quint64 load = metadataBacklogLoad;
+    QTimer::singleShot(0, this, [this, load] {
+        // A newer load (or a forced refresh) has replaced the backlog meanwhile.
+        if (metadataBacklogLoad != load || metadataBacklogNext < 0)
+            return;
+        requestNextMetadataSlice();
+        // The count lines show how many CIDs take part so far.
+        scheduleCountUpdate();
+    });
 }
 
 void MainWindow::dropMetadataBacklog()
 {
-    metadataBacklog.clear();
-    metadataBacklogNext = 0;
+    metadataBacklogNext = -1;
 }
 
 void MainWindow::onRefsReceivedForTable(const QString& rootCid, const QStringList& refs)
@@ -94,16 +104,24 @@ void MainWindow::onRefsReceivedForTable(const QString& rootCid, const QStringLis
     model->setRefsCount(rootCid, int(refs.size()));
 }
 
+// A failed request leaves its cell unknown ("…") and is asked again by the next load; the count
+// line says how many failed.
+void MainWindow::onRefsFailedForTable(const QString& rootCid)
+{
+    if (!refsRequested.remove(rootCid))
+        return;
+    metadataProgress.setRefsFailed(rootCid);
+    scheduleCountUpdate();
+}
+
 void MainWindow::onDagStatReceived(const QString& cid, qlonglong cumulativeSize)
 {
     model->setDagSize(cid, cumulativeSize);
-    if (cumulativeSize >= 0)
+    // -1: the request failed, or the node gave no size.
+    const bool known = cumulativeSize >= 0;
+    if (known)
         dagSizeCache.insert(cid, cumulativeSize);
-    // A failed request is over too: the CID counts as answered.
-    if (metadataRequested.contains(cid))
-        sizeKnown.insert(cid);
-    if (kindKnown.contains(cid))
-        metadataComplete.insert(cid);
+    metadataProgress.setSize(cid, known);
     scheduleCountUpdate();
 }
 
@@ -112,10 +130,13 @@ void MainWindow::onKindReceived(const QString& cid, const QString& kind)
     model->setKind(cid, kind);
     if (!kind.isEmpty())
         kindCache.insert(cid, kind);
-    if (metadataRequested.contains(cid))
-        kindKnown.insert(cid);
-    if (sizeKnown.contains(cid))
-        metadataComplete.insert(cid);
+    metadataProgress.setKind(cid, !kind.isEmpty());
+    scheduleCountUpdate();
+}
+
+void MainWindow::onKindFailed(const QString& cid)
+{
+    metadataProgress.setKind(cid, false);
     scheduleCountUpdate();
 }
 
@@ -127,12 +148,12 @@ void MainWindow::scheduleCountUpdate()
         countUpdateTimer->setInterval(countUpdateIntervalMs());
         countUpdateTimer->start();
     }
-    if (metadataRequested.size() <= kImmediateUpdateThreshold)
+    if (metadataProgress.requested() <= kImmediateUpdateThreshold)
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const bool recentlyUpdated
         = lastCountUpdateMs != 0 && now - lastCountUpdateMs <= kImmediateUpdateSpacingMs;
-    if (recentlyUpdated && metadataComplete.size() < metadataRequested.size())
+    if (recentlyUpdated && !metadataProgress.settled())
         return;
     lastCountUpdateMs = now;
     updateCountLabels();
@@ -161,9 +182,7 @@ qint64 MainWindow::visibleDagSizeTotal() const
     qint64 total = 0;
     for (int row = 0; row < shown; ++row) {
         const QModelIndex source = proxy->mapToSource(proxy->index(row, PinModel::CidColumn));
-        const PinEntry* pin = model->pinAt(source.row());
-        if (pin && pin->dagSize >= 0)
-            total += pin->dagSize;
+        total += qMax<qint64>(model->rowKeysAt(source.row()).dagSize, 0);
     }
     return total;
 }
@@ -173,8 +192,8 @@ void MainWindow::updateCountLabels()
     const bool pinned = contentMode == kPinnedMode;
     const int shown = proxy->rowCount();
     const int total = model->rowCount();
-    const qsizetype requested = metadataRequested.size();
-    const qsizetype complete = metadataComplete.size();
+    const int requested = metadataProgress.requested();
+    const int failed = metadataProgress.failed();
     const bool searching = !searchEdit->text().isEmpty();
 
     QString sizeText = QStringLiteral("\u2014");
@@ -203,8 +222,16 @@ void MainWindow::updateCountLabels()
                          : QStringLiteral("Total: %1 (unpinned)").arg(total);
     }
     text += QStringLiteral("  |  Total DAG size of all displayed CIDs: ") + sizeText;
-    if (loadMetadata && pinned && requested >= 1)
-        text += QStringLiteral("  |  Metadata loaded: %1/%2 CIDs").arg(complete).arg(requested);
+    if (loadMetadata && pinned && requested >= 1) {
+        text += QStringLiteral("  |  Metadata loaded: %1/%2 CIDs")
+                    .arg(metadataProgress.loaded())
+                    .arg(requested);
+        if (failed >= 1)
+            text += QStringLiteral(", %1 failed").arg(failed);
+    } else if (pinned && failed >= 1) {
+        // Only refs are asked for without metadata loading.
+        text += QStringLiteral("  |  Metadata failed for %1 CIDs").arg(failed);
+    }
 
     // The shown and type counts go on the first line, the totals on the second.
     qsizetype pos = text.indexOf(QLatin1String("Total:"));

@@ -115,10 +115,7 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
     model->setPins(rows);
 
     dropMetadataBacklog();
-    metadataRequested.clear();
-    sizeKnown.clear();
-    kindKnown.clear();
-    metadataComplete.clear();
+    metadataProgress.clear();
     refsRequested.clear();
 
     const bool pinned = contentMode == kPinnedMode;
@@ -133,7 +130,7 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
         }
     }
     if (pinned && loadMetadata)
-        requestSizesAndKinds(rows);
+        requestSizesAndKinds();
 
     proxy->setTypeFilter(typeFilter);
 

@@ -68,6 +68,9 @@ PinContentsDialog::PinContentsDialog(
 
     connect(client, &IpfsClient::lsReceived, this, &PinContentsDialog::onLsReceived);
     connect(client, &IpfsClient::kindReceived, this, &PinContentsDialog::onKindReceived);
+    // A kind that could not be looked up: the links are shown as they are.
+    connect(client, &IpfsClient::kindFailed, this,
+        [this](const QString& cid) { onKindReceived(cid, QString()); });
     connect(client, &IpfsClient::errorOccurred, this, &PinContentsDialog::onErrorOccurred);
     connect(client, &IpfsClient::catReceived, this, &PinContentsDialog::onCatReceived);
     connect(client, &IpfsClient::catFailed, this, &PinContentsDialog::onCatFailed);

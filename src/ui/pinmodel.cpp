@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -93,7 +94,12 @@ const QLocale& numberLocale()
 
 PinModel::PinModel(QObject* parent)
     : QAbstractTableModel(parent)
-{ }
+    , resortTimer(new QTimer(this))
+{
+    resortTimer->setSingleShot(true);
+    resortTimer->setInterval(MinResortDelayMs);
+    connect(resortTimer, &QTimer::timeout, this, &PinModel::applyPendingSort);
+}
 
 int PinModel::rowCount(const QModelIndex& parent) const
 {
@@ -123,8 +129,9 @@ QVariant PinModel::data(const QModelIndex& index, int role) const
     static const QBrush cidBrush(QColor(0x9c, 0xa3, 0xaf), Qt::SolidPattern);
     static const QBrush namePlaceholderBrush(QColor(0xbd, 0xc3, 0xc7), Qt::SolidPattern);
 
-    const PinEntry& pin = pins.at(index.row());
-    const bool recursive = rowKeys.at(index.row()).type == PinType::Recursive;
+    const int pinIndex = rowToPin.at(index.row());
+    const PinEntry& pin = pins.at(pinIndex);
+    const bool recursive = rowKeys.at(pinIndex).type == PinType::Recursive;
 
     switch (role) {
     case Qt::DisplayRole:
@@ -241,6 +248,7 @@ Qt::ItemFlags PinModel::flags(const QModelIndex& index) const
 void PinModel::setPins(const QList<PinEntry>& newPins)
 {
     beginResetModel();
+    ++generation;
     releaseInBackground(std::exchange(pins, newPins));
     const int rowTotal = int(pins.size());
     rowKeys.resize(rowTotal);
@@ -251,6 +259,14 @@ void PinModel::setPins(const QList<PinEntry>& newPins)
         knownSizeTotal += qMax<qint64>(pin.dagSize, 0);
     }
     rowsByCid.rebuild(pins);
+    unsortedPins.clear();
+    awaitingSort.fill(false, rowTotal);
+    resortTimer->stop();
+    kindRanks.clear();
+    QList<int> order;
+    QList<quint64> keys;
+    sortAll(order, keys);
+    setOrderQuietly(std::move(order), std::move(keys));
     endResetModel();
 }
 
@@ -270,19 +286,22 @@ void PinModel::releaseInBackground(QList<PinEntry> oldPins)
         delete releaser; // no thread to be had: the rows go here
 }
 
+// Calls update(row, pin index, pin) for every row of the CID.
 template <typename Update> void PinModel::updateRowsOfCid(const QString& cid, Update update)
 {
-    rowsByCid.forEachRow(pins, cid, [&](int row) { update(row, pins[row]); });
+    rowsByCid.forEachRow(
+        pins, cid, [&](int pinIndex) { update(pinToRow.at(pinIndex), pinIndex, pins[pinIndex]); });
 }
 
 void PinModel::setRefsCount(const QString& cid, int refsCount)
 {
     static const QList<int> roles { Qt::DisplayRole, Qt::ToolTipRole, SortRole };
-    updateRowsOfCid(cid, [&](int row, PinEntry& pin) {
+    updateRowsOfCid(cid, [&](int row, int pinIndex, PinEntry& pin) {
         if (pin.refsCount == refsCount)
             return;
         pin.refsCount = refsCount;
-        rowKeys[row].refsCount = refsCount;
+        rowKeys[pinIndex].refsCount = refsCount;
+        noteSortValueChanged(pinIndex, RefsColumn);
         const QModelIndex cell = index(row, RefsColumn);
         emit dataChanged(cell, cell, roles);
     });
@@ -291,12 +310,13 @@ void PinModel::setRefsCount(const QString& cid, int refsCount)
 void PinModel::setDagSize(const QString& cid, qint64 dagSize)
 {
     static const QList<int> roles { Qt::DisplayRole, Qt::ForegroundRole, Qt::ToolTipRole, SortRole };
-    updateRowsOfCid(cid, [&](int row, PinEntry& pin) {
+    updateRowsOfCid(cid, [&](int row, int pinIndex, PinEntry& pin) {
         if (pin.dagSize == dagSize)
             return;
         knownSizeTotal += qMax<qint64>(dagSize, 0) - qMax<qint64>(pin.dagSize, 0);
         pin.dagSize = dagSize;
-        rowKeys[row].dagSize = dagSize;
+        rowKeys[pinIndex].dagSize = dagSize;
+        noteSortValueChanged(pinIndex, DagSizeColumn);
         const QModelIndex cell = index(row, DagSizeColumn);
         emit dataChanged(cell, cell, roles);
     });
@@ -305,10 +325,11 @@ void PinModel::setDagSize(const QString& cid, qint64 dagSize)
 void PinModel::setKind(const QString& cid, const QString& kind)
 {
     static const QList<int> roles { Qt::DisplayRole, Qt::ForegroundRole, Qt::ToolTipRole, SortRole };
-    updateRowsOfCid(cid, [&](int row, PinEntry& pin) {
+    updateRowsOfCid(cid, [&](int row, int pinIndex, PinEntry& pin) {
         if (pin.kind == kind)
             return;
         pin.kind = kind;
+        noteSortValueChanged(pinIndex, KindColumn);
         const QModelIndex cell = index(row, KindColumn);
         emit dataChanged(cell, cell, roles);
     });
@@ -317,10 +338,18 @@ void PinModel::setKind(const QString& cid, const QString& kind)
 void PinModel::clear()
 {
     beginResetModel();
+    ++generation;
     pins.clear();
     knownSizeTotal = 0;
     rowsByCid.clear();
     rowKeys.clear();
+    rowToPin.clear();
+    pinToRow.clear();
+    rowSortKeys.clear();
+    kindRanks.clear();
+    unsortedPins.clear();
+    awaitingSort.clear();
+    resortTimer->stop();
     endResetModel();
 }
 
@@ -328,7 +357,7 @@ const PinEntry* PinModel::pinAt(int row) const
 {
     if (row < 0 || row >= pins.size())
         return nullptr;
-    return &pins.at(row);
+    return &pins.at(rowToPin.at(row));
 }
 
 PinTypeCounts PinModel::countsByType() const
@@ -356,9 +385,10 @@ QStringList PinModel::allCids() const
 {
     QStringList cids;
     cids.reserve(pins.size());
-    for (const PinEntry& pin : pins) {
-        if (!pin.cid.isEmpty())
-            cids.append(pin.cid);
+    for (const int pinIndex : rowToPin) {
+        const QString& cid = pins.at(pinIndex).cid;
+        if (!cid.isEmpty())
+            cids.append(cid);
     }
     return cids;
 }
@@ -390,8 +420,40 @@ PinFilterProxyModel::PinFilterProxyModel(QObject* parent)
 
 void PinFilterProxyModel::setSourceModel(QAbstractItemModel* model)
 {
-    pinModel = qobject_cast<const PinModel*>(model);
+    for (const QMetaObject::Connection& connection : std::as_const(pinModelConnections))
+        disconnect(connection);
+    pinModelConnections.clear();
+    pinModel = qobject_cast<PinModel*>(model);
+    forgetOutcomes();
     QSortFilterProxyModel::setSourceModel(model);
+    if (!pinModel)
+        return;
+    // Connected after the base class, so these run after its own handlers: the mapping is
+    // rebuilt in between, a million rows without a single search.
+    pinModelConnections.append(connect(pinModel, &QAbstractItemModel::layoutAboutToBeChanged, this, [this] {
+        // Forgets the outcomes if the filter changed behind our back.
+        currentSearch();
+        if (filterRole() != Qt::DisplayRole)
+            forgetOutcomes();
+        rowsMoving = true;
+    }));
+    pinModelConnections.append(connect(pinModel, &QAbstractItemModel::layoutChanged, this, [this] {
+        rowCount(); // the base class maps rows lazily: map them while the outcomes hold
+        rowsMoving = false;
+    }));
+}
+
+void PinFilterProxyModel::sort(int column, Qt::SortOrder order)
+{
+    if (pinModel)
+        pinModel->sort(column, order);
+    else
+        QSortFilterProxyModel::sort(column, order);
+}
+
+void PinFilterProxyModel::forgetOutcomes() const
+{
+    outcomeByPin = QList<qint8>();
 }
 
 void PinFilterProxyModel::setTypeFilter(const QString& filter)
@@ -400,6 +462,7 @@ void PinFilterProxyModel::setTypeFilter(const QString& filter)
         return;
     typeFilter = filter;
     hideIndirect = typeFilter == RecursiveTypeFilter;
+    forgetOutcomes();
     invalidate();
 }
 
@@ -408,6 +471,7 @@ void PinFilterProxyModel::setSearchMode(SearchMode mode)
     if (mode == searchMode)
         return;
     searchMode = mode;
+    forgetOutcomes();
     // One pass over all rows: the inherited incremental refilter removes and inserts rows range
     // by range and rebuilds its index after each range, which takes minutes when a search
     // scatters its matches over a million rows.
@@ -424,7 +488,6 @@ void PinFilterProxyModel::setFilterFixedString(const QString& pattern)
     // base class takes the expression over; its own passes find each row's outcome recorded
     // and nothing left to change.
     pendingExpression = expression;
-    pendingOutcomes.fill(-1, sourceModel() ? sourceModel()->rowCount() : 0);
     emit layoutAboutToBeChanged();
     {
         const QSignalBlocker blocker(this);
@@ -432,7 +495,6 @@ void PinFilterProxyModel::setFilterFixedString(const QString& pattern)
         QSortFilterProxyModel::setFilterRegularExpression(expression);
     }
     pendingExpression.reset();
-    pendingOutcomes = QList<qint8>();
     emit layoutChanged();
 }
 
@@ -443,15 +505,27 @@ QRegularExpression PinFilterProxyModel::searchExpression() const
 
 bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
 {
-    // While a new search is applied, the base class evaluates rows more than once; the rows
-    // do not change meanwhile, so each is evaluated once.
-    const bool recordable = !sourceParent.isValid() && sourceRow >= 0 && sourceRow < pendingOutcomes.size();
-    if (recordable && pendingOutcomes.at(sourceRow) >= 0)
-        return pendingOutcomes.at(sourceRow) != 0;
-    const bool accepted = rowAccepted(sourceRow, sourceParent);
-    if (recordable)
-        pendingOutcomes[sourceRow] = accepted ? 1 : 0;
-    return accepted;
+    // The base class evaluates rows more than once while a search is applied, and every row
+    // again whenever the model's rows move; a pin's outcome is worked out once.
+    if (rowsMoving && pinModel && !sourceParent.isValid() && outcomesGeneration == pinModel->loadGeneration()
+        && sourceRow >= 0 && sourceRow < outcomeByPin.size()) {
+        const qint8 outcome = outcomeByPin.at(pinModel->pinIndexAt(sourceRow));
+        if (outcome >= 0)
+            return outcome != 0;
+    }
+    const bool recordable = pinModel && sourceModel() == pinModel && filterRole() == Qt::DisplayRole
+        && !sourceParent.isValid() && sourceRow >= 0 && sourceRow < pinModel->rowCount();
+    if (!recordable)
+        return rowAccepted(sourceRow, sourceParent);
+    currentSearch(); // a changed expression forgets the outcomes
+    if (outcomesGeneration != pinModel->loadGeneration() || outcomeByPin.size() != pinModel->pinCount()) {
+        outcomeByPin.fill(-1, pinModel->pinCount());
+        outcomesGeneration = pinModel->loadGeneration();
+    }
+    qint8& outcome = outcomeByPin[pinModel->pinIndexAt(sourceRow)];
+    if (outcome < 0)
+        outcome = rowAccepted(sourceRow, sourceParent) ? 1 : 0;
+    return outcome != 0;
 }
 
 bool PinFilterProxyModel::rowAccepted(int sourceRow, const QModelIndex& sourceParent) const
@@ -497,6 +571,7 @@ const PinFilterProxyModel::DecodedSearch& PinFilterProxyModel::currentSearch() c
 
     decoded = DecodedSearch();
     decoded.expression = expression;
+    forgetOutcomes();
     const QString pattern = expression.pattern();
     decoded.empty = pattern.isEmpty();
     const QRegularExpression::PatternOptions options = expression.patternOptions();
@@ -532,67 +607,4 @@ bool PinFilterProxyModel::searchMatches(const DecodedSearch& search, const QStri
     if (search.sensitivity == Qt::CaseInsensitive && !search.asciiLowerNeedle.isEmpty())
         return containsAsciiCaseInsensitive(text, search.asciiLowerNeedle);
     return text.contains(search.needle, search.sensitivity);
-}
-
-bool PinFilterProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
-{
-    if (pinModel && left.model() == pinModel && right.model() == pinModel && left.column() == right.column())
-        return pinLessThan(left.row(), right.row(), left.column());
-    return QSortFilterProxyModel::lessThan(left, right);
-}
-
-// Known values sort among themselves; values that are not known (yet) stay together at the
-// bottom in both sort orders. The view's descending sort asks lessThan(b, a), so the order of
-// the known/unknown groups is flipped here to keep the unknown ones last.
-bool PinFilterProxyModel::pinLessThan(int leftRow, int rightRow, int column) const
-{
-    const int rowTotal = pinModel->pinCount();
-    if (leftRow < 0 || rightRow < 0 || leftRow >= rowTotal || rightRow >= rowTotal)
-        return false;
-    const bool descending = sortOrder() == Qt::DescendingOrder;
-    const auto groupLess
-        = [descending](int groupA, int groupB) { return descending ? groupA > groupB : groupA < groupB; };
-    const auto textLess = [&](const QString& x, const QString& y) {
-        if (x.isEmpty() != y.isEmpty())
-            return groupLess(x.isEmpty(), y.isEmpty());
-        if (x.isEmpty())
-            return false;
-        const int order = isSortLocaleAware() ? x.localeAwareCompare(y) : x.compare(y, sortCaseSensitivity());
-        return order < 0;
-    };
-
-    switch (column) {
-    case PinModel::CidColumn:
-        return textLess(pinModel->pinAt(leftRow)->cid, pinModel->pinAt(rightRow)->cid);
-    case PinModel::RefsColumn: {
-        // 0: a count, 1: recursive but not counted yet, 2: not a recursive pin.
-        const auto group = [](const PinModel::RowKeys& keys) {
-            if (keys.type != PinModel::PinType::Recursive)
-                return 2;
-            return keys.refsCount >= 0 ? 0 : 1;
-        };
-        const PinModel::RowKeys& keysA = pinModel->rowKeysAt(leftRow);
-        const PinModel::RowKeys& keysB = pinModel->rowKeysAt(rightRow);
-        const int groupA = group(keysA);
-        const int groupB = group(keysB);
-        if (groupA != groupB)
-            return groupLess(groupA, groupB);
-        return groupA == 0 && keysA.refsCount < keysB.refsCount;
-    }
-    case PinModel::TypeColumn:
-        return textLess(pinModel->pinAt(leftRow)->type, pinModel->pinAt(rightRow)->type);
-    case PinModel::KindColumn:
-        return textLess(pinModel->pinAt(leftRow)->kind, pinModel->pinAt(rightRow)->kind);
-    case PinModel::DagSizeColumn: {
-        const qint64 sizeA = pinModel->rowKeysAt(leftRow).dagSize;
-        const qint64 sizeB = pinModel->rowKeysAt(rightRow).dagSize;
-        if ((sizeA >= 0) != (sizeB >= 0))
-            return groupLess(sizeA < 0, sizeB < 0);
-        return sizeA >= 0 && sizeA < sizeB;
-    }
-    case PinModel::NameColumn:
-        return textLess(pinModel->pinAt(leftRow)->name, pinModel->pinAt(rightRow)->name);
-    default:
-        return false;
-    }
 }

@@ -6,11 +6,14 @@
 #include <QAbstractTableModel>
 #include <QFont>
 #include <QList>
+#include <QMap>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+class QTimer;
 
 struct PinTypeCounts {
     int recursive = 0;
@@ -19,6 +22,11 @@ struct PinTypeCounts {
 };
 
 // The rows of the pin table: one PinEntry per row, metadata filled in cell by cell.
+//
+// The model sorts itself: rows are shown through a permutation of the pins, kept in order by the
+// sort column. A value arriving in the sort column does not move its row at once; the rows
+// whose values changed are merged into place together a little later, so that a stream of
+// metadata answers costs a few merges a second instead of one re-sort per answer.
 class PinModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -42,6 +50,15 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
 
+    // Sorts by column (-1: the order the pins were given in). Unknown values stay last in both
+    // orders; equal values keep the order the pins were given in.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return sortedColumn; }
+    Qt::SortOrder sortOrder() const { return sortDirection; }
+    // Moves the rows whose sort values changed since the last sort to their places now.
+    void applyPendingSort();
+    bool hasPendingSort() const { return !unsortedPins.isEmpty(); }
+
     void setPins(const QList<PinEntry>& pins);
     void setRefsCount(const QString& cid, int refsCount);
     void setDagSize(const QString& cid, qint64 dagSize);
@@ -56,9 +73,15 @@ public:
         int refsCount = -1;
         PinType type = PinType::Other;
     };
-    const RowKeys& rowKeysAt(int row) const { return rowKeys.at(row); }
+    const RowKeys& rowKeysAt(int row) const { return rowKeys.at(rowToPin.at(row)); }
     int pinCount() const { return int(pins.size()); }
-    PinType pinTypeAt(int row) const { return rowKeys.at(row).type; }
+    PinType pinTypeAt(int row) const { return rowKeysAt(row).type; }
+    // Where a row's pin stands in the list given to setPins: stays with the pin while rows move.
+    int pinIndexAt(int row) const { return rowToPin.at(row); }
+    // The pins in the order given to setPins, whatever the sort.
+    const PinEntry& pinAtIndex(int pinIndex) const { return pins.at(pinIndex); }
+    // Changes with every setPins and clear, so that what was derived from the rows can tell.
+    quint64 loadGeneration() const { return generation; }
     PinTypeCounts countsByType() const;
     // Sum of the DAG sizes known so far, over all rows.
     qint64 knownDagSizeTotal() const { return knownSizeTotal; }
@@ -70,9 +93,33 @@ private:
     template <typename Update> void updateRowsOfCid(const QString& cid, Update update);
     static void releaseInBackground(QList<PinEntry> oldPins);
 
+    // Sorting (pinmodel_sort.cpp). Rows whose values changed wait at least this long to move, so
+    // that the answers of a busy stretch move together.
+    static constexpr int MinResortDelayMs = 250;
+    static constexpr int MaxResortDelayMs = 2000;
+    quint64 sortKey(int pin) const;
+    quint64 kindRank(const QString& kind) const;
+    bool sortsBefore(int pinA, int pinB) const;
+    void sortAll(QList<int>& order, QList<quint64>& keys) const;
+    void forgetPendingSort();
+    void noteSortValueChanged(int pin, int column);
+    void showInOrder(QList<int> order, QList<quint64> keys);
+    void setOrderQuietly(QList<int> order, QList<quint64> keys);
+
     QList<PinEntry> pins;
-    CidRowIndex rowsByCid;
-    QList<RowKeys> rowKeys;
+    CidRowIndex rowsByCid; // CID to indexes into pins
+    QList<RowKeys> rowKeys; // by index into pins
+    QList<int> rowToPin; // the shown order: index into pins of each row
+    QList<int> pinToRow;
+    QList<quint64> rowSortKeys; // by row, for the columns sorted through keys; else empty
+    mutable QMap<QString, quint64> kindRanks;
+    mutable bool kindRanksRenumbered = false;
+    int sortedColumn = -1;
+    Qt::SortOrder sortDirection = Qt::AscendingOrder;
+    QList<int> unsortedPins; // pins whose sort value changed since the last sort
+    QList<bool> awaitingSort; // by index into pins: listed in unsortedPins
+    QTimer* resortTimer = nullptr;
+    quint64 generation = 0;
     qint64 knownSizeTotal = 0;
     mutable QFont cidFont;
     mutable QFont headerFont;
@@ -100,10 +147,11 @@ public:
     void setFilterFixedString(const QString& pattern);
 
     void setSourceModel(QAbstractItemModel* model) override;
+    // Over a PinModel the rows come sorted from the model itself (see PinModel::sort).
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
     // The search decoded once per expression: an escaped fixed string becomes a plain
@@ -119,16 +167,22 @@ private:
     QRegularExpression searchExpression() const;
     const DecodedSearch& currentSearch() const;
     static bool searchMatches(const DecodedSearch& search, const QString& text);
-    bool pinLessThan(int leftRow, int rightRow, int column) const;
+    bool rowAccepted(int sourceRow, const QModelIndex& sourceParent) const;
+    void forgetOutcomes() const;
 
     QString typeFilter;
     SearchMode searchMode = SearchByCid;
     bool hideIndirect = false;
-    const PinModel* pinModel = nullptr;
+    PinModel* pinModel = nullptr;
     std::optional<QRegularExpression> pendingExpression; // the search being applied
 
-    bool rowAccepted(int sourceRow, const QModelIndex& sourceParent) const;
-
-    mutable QList<qint8> pendingOutcomes; // while a search is applied: 1, 0, or -1 not yet known
+    // Whether each pin passes the current filter, by index into the model's pins: 1, 0, or -1 not
+    // known yet. A pin's CID, name and type never change within a load, so the outcomes hold
+    // until the filter or the load changes; rows moving in the model re-map without a search.
+    mutable QList<qint8> outcomeByPin;
+    mutable quint64 outcomesGeneration = 0;
+    // While the model's rows move, the filter cannot change: the outcomes are used unchecked.
+    bool rowsMoving = false;
+    QList<QMetaObject::Connection> pinModelConnections;
     mutable DecodedSearch decoded;
 };

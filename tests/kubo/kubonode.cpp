@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <csignal>
@@ -292,30 +294,38 @@ KuboNode::Answer KuboNode::send(
     const QByteArray& target, const QByteArray& contentType, const QByteArray& body, int timeoutMs)
 {
     Answer answer;
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, apiPort);
-    if (!socket.waitForConnected(10000)) {
-        answer.transportError = socket.errorString();
-        return answer;
-    }
     QByteArray request = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(apiPort)
         + "\r\nUser-Agent: vaxel-kubo-tests\r\nConnection: close\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\n";
     if (!contentType.isEmpty())
         request += "Content-Type: " + contentType + "\r\n";
-    socket.write(request + "\r\n" + body);
+    request += "\r\n" + body;
 
-    const QDeadlineTimer deadline(timeoutMs);
+    // The event loop runs meanwhile: the node may call back into this process (a pinning service
+    // of the test), and windows under test keep working.
+    QTcpSocket socket;
+    QEventLoop loop;
     QByteArray raw;
-    while (!deadline.hasExpired()) {
-        if (socket.bytesToWrite() > 0)
-            socket.waitForBytesWritten(int(qMin<qint64>(deadline.remainingTime(), 1000)));
-        else if (!socket.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)))
-            && socket.state() != QAbstractSocket::ConnectedState)
-            break;
-        raw += socket.readAll();
-    }
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        answer.transportError = u"no answer in %1 s"_s.arg(timeoutMs / 1000);
+        loop.quit();
+    });
+    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] { socket.write(request); });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] { raw += socket.readAll(); });
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError error) {
+        if (error != QAbstractSocket::RemoteHostClosedError)
+            answer.transportError = socket.errorString();
+        loop.quit();
+    });
+    deadline.start(timeoutMs);
+    socket.connectToHost(QHostAddress::LocalHost, apiPort);
+    loop.exec();
     raw += socket.readAll();
+    if (!answer.transportError.isEmpty())
+        return answer;
 
     const qsizetype headerEnd = raw.indexOf("\r\n\r\n");
     if (headerEnd < 0) {

@@ -1,11 +1,10 @@
 #include "benchmeasure.h"
 
 #include "appsettings.h"
-#include "benchnode.h"
 #include "benchsupport.h"
 #include "ipfsclient.h"
 #include "mainwindow.h"
-#include "pinfixture.h"
+#include "nodeprocess.h"
 #include "pinmodel.h"
 
 #include <QApplication>
@@ -28,13 +27,9 @@ namespace {
 
 const QString kCompositeFilter = QStringLiteral("recursive+direct");
 
-struct LoadRun {
-    double ms = 0;
-    double stallMs = 0;
-    QList<PinEntry> pins;
-};
+} // namespace
 
-LoadRun loadOnce(IpfsClient& client)
+LoadRun loadPinsOnce(IpfsClient& client)
 {
     LoadRun run;
     QEventLoop loop;
@@ -66,8 +61,7 @@ LoadRun loadOnce(IpfsClient& client)
     return run;
 }
 
-// The floor: the same two listings read by bare replies that do nothing with the bytes.
-double rawTransferOnce(quint16 port)
+double rawTransferMs(quint16 port)
 {
     QNetworkAccessManager manager;
     QEventLoop loop;
@@ -107,6 +101,8 @@ double rawTransferOnce(quint16 port)
         std::fprintf(stderr, "raw stall %.1f ms\n", stallMs);
     return elapsedMs(timer);
 }
+
+namespace {
 
 // The table as the main window builds it: sorted by the Refs column, indirect pins hidden.
 struct PinTable {
@@ -156,18 +152,12 @@ template <typename Step> double timed(Step step)
 
 QJsonObject measurePinRoad(int pinCount, int runs)
 {
-    QElapsedTimer fixtureTimer;
-    fixtureTimer.start();
-    const PinFixture fixture = PinFixture::generate(pinCount);
-    BenchNode node(fixture);
-    if (!node.start())
-        qFatal("bench node did not start");
-    const double fixtureMs = elapsedMs(fixtureTimer);
+    const NodeProcess node({ QStringLiteral("--pins"), QString::number(pinCount) });
     const double baselineMiB = procStatusMiB("VmRSS");
 
     double rawMs = std::numeric_limits<double>::max();
     for (int run = 0; run < runs; ++run)
-        rawMs = std::min(rawMs, rawTransferOnce(node.port()));
+        rawMs = std::min(rawMs, rawTransferMs(node.port()));
 
     IpfsClient client;
     client.setEndpoint(QStringLiteral("127.0.0.1"), node.port());
@@ -180,7 +170,7 @@ QJsonObject measurePinRoad(int pinCount, int runs)
     double peakMiB = 0;
     for (int run = 0; run < runs; ++run) {
         settle();
-        LoadRun result = loadOnce(client);
+        LoadRun result = loadPinsOnce(client);
         if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE"))
             std::fprintf(
                 stderr, "after load: rss %.0f hwm %.0f\n", procStatusMiB("VmRSS"), procStatusMiB("VmHWM"));
@@ -221,9 +211,8 @@ QJsonObject measurePinRoad(int pinCount, int runs)
 
     QJsonObject figures;
     figures.insert(QStringLiteral("pins"), pinCount);
-    figures.insert(QStringLiteral("bodyMiB"),
-        double(fixture.recursiveBody.size() + fixture.directBody.size()) / 1048576.0);
-    figures.insert(QStringLiteral("fixtureMs"), fixtureMs);
+    figures.insert(
+        QStringLiteral("bodyMiB"), node.banner().value(QLatin1String("bodyBytes")).toDouble() / 1048576.0);
     figures.insert(QStringLiteral("loadMs"), loadMs);
     figures.insert(QStringLiteral("rawMs"), rawMs);
     figures.insert(QStringLiteral("tableMs"), tableMs);
@@ -242,10 +231,7 @@ QJsonObject measurePinRoad(int pinCount, int runs)
 
 QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
 {
-    const PinFixture fixture = PinFixture::generate(pinCount);
-    BenchNode node(fixture);
-    if (!node.start())
-        qFatal("bench node did not start");
+    const NodeProcess node({ QStringLiteral("--pins"), QString::number(pinCount) });
     pointSettingsAtBenchNode(node.port());
 
     MainWindow window;
@@ -256,7 +242,7 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
     if (!client || !countLabel)
         qFatal("the main window has no client or count line");
 
-    const int expectedRefs = std::min(500, fixture.recursiveCount);
+    const int expectedRefs = std::min(500, node.banner().value(QLatin1String("recursive")).toInt());
     int refs = 0;
     int sizes = 0;
     int kinds = 0;
@@ -266,10 +252,13 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
     double metadataMs = -1;
     double stallMs = 0;
     StallMeter stall;
+    StallMeter metadataStall; // from the request to the last metadata answer
+    double metadataStallMs = -1;
     QEventLoop loop;
     const auto checkDone = [&] {
         if (metadataMs < 0 && refs >= expectedRefs && sizes >= pinCount && kinds >= pinCount) {
             metadataMs = elapsedMs(sinceTable);
+            metadataStallMs = metadataStall.stop();
             if (waitForMetadata)
                 loop.quit();
         }
@@ -279,6 +268,7 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
         if (!sinceRefresh.isValid() && line.contains(QLatin1String("/pin/ls"))) {
             sinceRefresh.start();
             stall.start();
+            metadataStall.start();
         }
     });
     // Connected after the window's own slot: runs once the table is loaded.
@@ -322,6 +312,7 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata)
         figures.insert(QStringLiteral("sizes"), sizes);
         figures.insert(QStringLiteral("kinds"), kinds);
         figures.insert(QStringLiteral("metadataMs"), metadataMs);
+        figures.insert(QStringLiteral("metadataStallMs"), metadataStallMs);
     }
     figures.insert(QStringLiteral("countLine"), countLabel->text());
     figures.insert(QStringLiteral("peakMiB"), procStatusMiB("VmHWM"));

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "ipfsrecords.h"
+
 #include <QJsonObject>
+#include <QList>
+
+class IpfsClient;
 
 // One process measures one size, so that peak memory figures never mix.
 
@@ -11,3 +16,15 @@ QJsonObject measurePinRoad(int pinCount, int runs);
 // stall until a second later, and, when asked, until every refs, size and kind answer the window
 // asked for is in.
 QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata);
+
+struct LoadRun {
+    double ms = 0;
+    double stallMs = 0; // the longest GUI stall while the list streamed
+    QList<PinEntry> pins;
+};
+
+// One "recursive+direct" load by the client, fetchPins to pinsReceived.
+LoadRun loadPinsOnce(IpfsClient& client);
+
+// The floor: the same two listings read by bare replies that do nothing with the bytes, in ms.
+double rawTransferMs(quint16 port);

@@ -2,8 +2,11 @@
 
 #include "appsettings.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QJsonDocument>
 #include <QList>
+#include <QProcess>
 #include <QSettings>
 
 #include <algorithm>
@@ -12,6 +15,29 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+
+QJsonObject runChild(const QStringList& arguments)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        std::fprintf(stderr, "vaxel-bench: child %s failed\n", qPrintable(arguments.join(u' ')));
+        return {};
+    }
+    return QJsonDocument::fromJson(child.readAllStandardOutput()).object();
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QTimer wake; // nothing else may come to end the wait
+    wake.start(20);
+    while (!done() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
 
 void pointSettingsAtBenchNode(quint16 port)
 {

@@ -2,8 +2,12 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
+
+#include <functional>
 
 // Clocks and gauges shared by the benchmark's measurements.
 
@@ -15,6 +19,13 @@ double procStatusMiB(const QByteArray& key);
 // Bytes the allocator has handed out and not had back, over all arenas, in MiB: unlike the
 // resident size it falls when memory is freed.
 double heapInUseMiB();
+
+// Runs this program again with these arguments (one measurement in a fresh process) and returns the
+// JSON object it prints; empty when it failed.
+QJsonObject runChild(const QStringList& arguments);
+
+// Turns the event loop until done() holds or timeoutMs have passed; returns done().
+bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 
 // Points the (scratch) settings store at the bench node on port, with metadata loading on and no
 // stored window geometry, so that a MainWindow made next talks to that node.

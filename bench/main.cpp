@@ -1,208 +1,76 @@
-// vaxel-bench: times the pin road at 10,000, 100,000 and 1,000,000 pins against a node of its
-// own, each size in a fresh child process, and the network windows on a busy node's answers.
-// "--serve N --port P" only serves N pins, to try the application by hand; "--soak" runs the
-// refresh cycle for a simulated day and reports memory.
+// vaxel-bench: times what a user meets against a node in another process (vaxel-bench-node, and a
+// real Kubo when one is at hand): the pin road at 10,000 to 1,000,000 pins, the main window's
+// refresh sorted by each column, "Not pinned", the add result box, the garbage collection report,
+// the remote-pin follow-up and the network windows, each measurement in a fresh child process.
+// "--soak" runs the refresh cycle for a simulated week instead; "--serve N --port P" only serves.
 
 #include "benchmeasure.h"
-#include "benchnode.h"
+#include "benchreport.h"
+#include "benchsupport.h"
+#include "kuboroad.h"
 #include "networkwindows.h"
-#include "pinfixture.h"
+#include "pinmodel.h"
 #include "soak.h"
+#include "windowsteps.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QThread>
 
 #include <cstdio>
-#include <functional>
-#include <utility>
 
 namespace {
 
-struct Target {
-    const char* key;
-    double limit;
-};
-
-QJsonObject runChild(const QStringList& arguments)
-{
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), arguments);
-    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
-        std::fprintf(stderr, "vaxel-bench: child %s failed\n", qPrintable(arguments.join(u' ')));
-        return {};
-    }
-    return QJsonDocument::fromJson(child.readAllStandardOutput()).object();
-}
-
-QString number(double value, int decimals)
-{
-    return QLocale::c().toString(value, 'f', decimals);
-}
-
-QString grouped(int value)
-{
-    QLocale english(QLocale::English);
-    return english.toString(value);
-}
-
-void printTable(const QJsonArray& sizes, const QJsonObject& metadata)
-{
-    QTextStream out(stdout);
-    struct Row {
-        QString label;
-        std::function<QString(const QJsonObject&)> cell;
-        QString target;
-    };
-    const auto ms = [](const char* key) {
-        return [key](const QJsonObject& f) {
-            return number(f.value(QLatin1String(key)).toDouble(), 0) + QStringLiteral(" ms");
-        };
-    };
-    const QList<Row> rows {
-        { QStringLiteral("pin list body"),
-            [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("bodyMiB")).toDouble(), 1) + QStringLiteral(" MiB");
-            },
-            QString() },
-        { QStringLiteral("load (fetchPins -> pinsReceived)"), ms("loadMs"),
-            QStringLiteral("2000 ms, 10x raw") },
-        { QStringLiteral("raw transfer (floor)"), ms("rawMs"), QString() },
-        { QStringLiteral("load / raw"),
-            [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("loadMs")).toDouble()
-                               / f.value(QLatin1String("rawMs")).toDouble(),
-                           1)
-                    + u'x';
-            },
-            QStringLiteral("10x") },
-        { QStringLiteral("table (setPins -> sorted proxy)"), ms("tableMs"), QStringLiteral("1000 ms") },
-        { QStringLiteral("table refresh (over a full table)"), ms("tableRefreshMs"), QString() },
-        { QStringLiteral("search (setFilterFixedString)"), ms("searchMs"), QStringLiteral("150 ms") },
-        { QStringLiteral("  rows matched"),
-            [](const QJsonObject& f) { return grouped(f.value(QLatin1String("searchMatches")).toInt()); },
-            QString() },
-        { QStringLiteral("search cleared"), ms("searchClearMs"), QString() },
-        { QStringLiteral("longest GUI stall during load"), ms("stallMs"), QStringLiteral("50 ms") },
-        { QStringLiteral("  worst of all runs"), ms("worstStallMs"), QString() },
-        { QStringLiteral("peak memory (VmHWM)"),
-            [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB");
-            },
-            QStringLiteral("600 MiB") },
-        { QStringLiteral("  after a refresh"),
-            [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("peakAfterRefreshMiB")).toDouble(), 0)
-                    + QStringLiteral(" MiB");
-            },
-            QString() },
-        { QStringLiteral("window: refresh to loaded table"), ms("windowTableMs"), QString() },
-        { QStringLiteral("window: longest stall, load + 1 s"), ms("windowStallMs"), QString() },
-        { QStringLiteral("window: peak memory"),
-            [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("windowPeakMiB")).toDouble(), 0) + QStringLiteral(" MiB");
-            },
-            QString() },
-        { QStringLiteral("  of it fixture and node"),
-            [](const QJsonObject& f) {
-                return number(f.value(QLatin1String("baselineMiB")).toDouble(), 0) + QStringLiteral(" MiB");
-            },
-            QString() },
-    };
-
-    const int labelWidth = 34;
-    const int cellWidth = 14;
-    out << QStringLiteral("%1").arg(QStringLiteral("pins"), -labelWidth);
-    for (const QJsonValue& size : sizes)
-        out << QStringLiteral("%1").arg(
-            grouped(size.toObject().value(QLatin1String("pins")).toInt()), cellWidth);
-    out << QStringLiteral("   target at 1,000,000\n");
-    for (const Row& row : rows) {
-        out << QStringLiteral("%1").arg(row.label, -labelWidth);
-        for (const QJsonValue& size : sizes)
-            out << QStringLiteral("%1").arg(row.cell(size.toObject()), cellWidth);
-        out << QStringLiteral("   ") << row.target << u'\n';
-    }
-    if (!metadata.isEmpty()) {
-        out << QStringLiteral(
-            "\nmetadata for %1 pins (main window: %2 refs, %3 sizes, %4 kinds): %5 ms   target 10000 ms\n")
-                   .arg(grouped(metadata.value(QLatin1String("pins")).toInt()))
-                   .arg(metadata.value(QLatin1String("refs")).toInt())
-                   .arg(metadata.value(QLatin1String("sizes")).toInt())
-                   .arg(metadata.value(QLatin1String("kinds")).toInt())
-                   .arg(number(metadata.value(QLatin1String("metadataMs")).toDouble(), 0));
-        out << QStringLiteral("count line: ") << metadata.value(QLatin1String("countLine")).toString()
-            << u'\n';
-    }
-}
-
-void printNetworkWindows(const QJsonObject& windows)
-{
-    QTextStream out(stdout);
-    const auto line = [&](const QString& label, const char* key) {
-        const QJsonObject figure = windows.value(QLatin1String(key)).toObject();
-        out << QStringLiteral("%1%2 ms   longest stall %3 ms   target 1000 ms\n")
-                   .arg(label, -58)
-                   .arg(number(figure.value(QLatin1String("ms")).toDouble(), 0), 6)
-                   .arg(number(figure.value(QLatin1String("stallMs")).toDouble(), 0), 5);
-    };
-    out << QStringLiteral("\nnetwork windows, from show to loaded:\n");
-    line(QStringLiteral("DHT stats: %1 peers in %2 buckets")
-             .arg(grouped(windows.value(QLatin1String("dhtPeers")).toInt()))
-             .arg(windows.value(QLatin1String("dhtBuckets")).toInt()),
-        "dht");
-    line(QStringLiteral("swarm: %1 peers with their addresses")
-             .arg(grouped(windows.value(QLatin1String("swarmPeers")).toInt())),
-        "swarm");
-    line(QStringLiteral("network stats snapshot: the same peers and DHTs"), "network");
-}
-
-void printSoak(const QJsonObject& soak)
-{
-    const QJsonObject start = soak.value(QLatin1String("start")).toObject();
-    const QJsonObject end = soak.value(QLatin1String("end")).toObject();
-    std::printf("\nsoak: %d pins, %d refreshes (every %d s for a day) in %.0f s%s\n",
-        soak.value(QLatin1String("pins")).toInt(), soak.value(QLatin1String("refreshes")).toInt(),
-        soak.value(QLatin1String("intervalSeconds")).toInt(),
-        soak.value(QLatin1String("wallSeconds")).toDouble(),
-        soak.value(QLatin1String("clearLogs")).toBool() ? ", logs emptied after every refresh" : "");
-    for (const auto& [label, sample] : { std::pair { "start", start }, std::pair { "end", end } }) {
-        std::printf("  %-5s rss %.1f MiB, heap in use %.1f MiB, logs %d + %d lines (%.1f MiB)\n", label,
-            sample.value(QLatin1String("rssMiB")).toDouble(),
-            sample.value(QLatin1String("heapMiB")).toDouble(),
-            sample.value(QLatin1String("statusLines")).toInt(),
-            sample.value(QLatin1String("rpcLines")).toInt(),
-            sample.value(QLatin1String("logMiB")).toDouble());
-    }
-    std::printf("  peak rss %.1f MiB, peak heap in use %.1f MiB\n",
-        soak.value(QLatin1String("peakRssMiB")).toDouble(),
-        soak.value(QLatin1String("peakHeapMiB")).toDouble());
-    const QJsonArray quarters = soak.value(QLatin1String("quarters")).toArray();
-    for (int i = 0; i < quarters.size(); ++i) {
-        const QJsonObject quarter = quarters.at(i).toObject();
-        std::printf("  quarter %d: heap %+.1f MiB, of which logs %+.1f MiB; rss %+.1f MiB\n", i + 1,
-            quarter.value(QLatin1String("heapGrowthMiB")).toDouble(),
-            quarter.value(QLatin1String("logGrowthMiB")).toDouble(),
-            quarter.value(QLatin1String("rssGrowthMiB")).toDouble());
-    }
-}
+const QStringList kSections { QStringLiteral("pins"), QStringLiteral("metadata"), QStringLiteral("kubo"),
+    QStringLiteral("sorted"), QStringLiteral("notpinned"), QStringLiteral("add"), QStringLiteral("gc"),
+    QStringLiteral("remote"), QStringLiteral("network") };
 
 void useScratchSettings(const QTemporaryDir& folder)
 {
-    // Never the user's real store: the metadata road runs the main window, which saves settings.
+    // Never the user's real store: the window rows run the main window, which saves settings.
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+}
+
+QList<int> counts(const QString& list)
+{
+    QList<int> values;
+    for (const QString& item : list.split(u',', Qt::SkipEmptyParts)) {
+        if (item.trimmed().toInt() > 0)
+            values.append(item.trimmed().toInt());
+    }
+    return values;
+}
+
+QJsonObject runTask(const QString& task, int count, const QStringList& more = {})
+{
+    return runChild(
+        QStringList { QStringLiteral("--task"), task, QStringLiteral("--count"), QString::number(count) }
+        + more);
+}
+
+void printJson(const QJsonObject& figures, QJsonDocument::JsonFormat format)
+{
+    std::printf("%s\n", QJsonDocument(figures).toJson(format).constData());
+}
+
+// Serves by hand: the bench node in the foreground, until it is stopped.
+int serve(const QString& pins, const QString& port)
+{
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedChannels);
+    node.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vaxel-bench-node"),
+        { QStringLiteral("--pins"), pins, QStringLiteral("--port"), port,
+            QStringLiteral("--exit-with-stdin") });
+    node.waitForFinished(-1);
+    return node.exitCode();
 }
 
 } // namespace
@@ -216,84 +84,98 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Vaxel"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Times Vaxel's pin road against a generated node."));
+    parser.setApplicationDescription(QStringLiteral("Times Vaxel against a node in another process."));
     parser.addHelpOption();
+    const auto valued = [](const char* name, const char* description, const char* fallback) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+            QStringLiteral("value"), QString::fromLatin1(fallback));
+    };
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print the figures as JSON."));
-    const QCommandLineOption sizesOption(QStringLiteral("sizes"),
-        QStringLiteral("Pin counts to measure, comma separated."), QStringLiteral("list"),
-        QStringLiteral("10000,100000,1000000"));
-    const QCommandLineOption metadataOption(QStringLiteral("metadata-pins"),
-        QStringLiteral("Pins for the metadata road (0 skips it)."), QStringLiteral("count"),
-        QStringLiteral("10000"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"),
-        QStringLiteral("Runs per figure; the best is kept."), QStringLiteral("count"), QStringLiteral("3"));
-    const QCommandLineOption serveOption(
-        QStringLiteral("serve"), QStringLiteral("Only serve this many pins."), QStringLiteral("count"));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-        QStringLiteral("Port for --serve (default 5001)."), QStringLiteral("port"), QStringLiteral("5001"));
-    const QCommandLineOption childOption(
-        QStringLiteral("child"), QStringLiteral("Internal: measure one size."), QStringLiteral("count"));
-    const QCommandLineOption metadataChildOption(QStringLiteral("metadata-child"),
-        QStringLiteral("Internal: measure the metadata road."), QStringLiteral("count"));
-    const QCommandLineOption windowChildOption(QStringLiteral("window-child"),
-        QStringLiteral("Internal: measure the main window's first refresh."), QStringLiteral("count"));
-    const QCommandLineOption networkWindowsOption(
-        QStringLiteral("network-windows"), QStringLiteral("Only time the network windows."));
-    const QCommandLineOption networkChildOption(
-        QStringLiteral("network-windows-child"), QStringLiteral("Internal: time the network windows."));
+    const QCommandLineOption onlyOption = valued("only",
+        "Sections to run, comma separated: pins, metadata, kubo, sorted, notpinned, add, gc, remote, "
+        "network.",
+        "pins,metadata,kubo,sorted,notpinned,add,gc,remote,network");
+    const QCommandLineOption sizesOption
+        = valued("sizes", "Pin counts of the pin road.", "10000,100000,1000000");
+    const QCommandLineOption runsOption
+        = valued("runs", "Runs per figure of the pin road; the best is kept.", "3");
+    const QCommandLineOption metadataOption = valued("metadata-pins", "Pins for the metadata road.", "10000");
+    const QCommandLineOption kuboPinsOption
+        = valued("kubo-pins", "Pins the real Kubo is seeded with.", "100000");
+    const QCommandLineOption kuboScriptOption
+        = valued("kubo-script", "The script that starts a real Kubo.", VAXEL_BENCH_KUBO_SCRIPT);
+    const QCommandLineOption sortedSizesOption
+        = valued("sorted-sizes", "Rows of the refreshes sorted by each column.", "200000,1000000");
+    const QCommandLineOption sortedWatchOption
+        = valued("sorted-watch", "Seconds each sorted refresh is watched after its table is in.", "5");
+    const QCommandLineOption localBlocksOption
+        = valued("local-blocks", "Local blocks for \"Not pinned\".", "1000000");
+    const QCommandLineOption addEntriesOption
+        = valued("add-entries", "Entries of the add result box.", "100000");
+    const QCommandLineOption gcCidsOption
+        = valued("gc-cids", "CIDs of the garbage collection report.", "500000");
+    const QCommandLineOption remoteCidsOption
+        = valued("remote-cids", "CIDs of the remote-pin follow-up.", "200");
+    const QCommandLineOption serveOption
+        = valued("serve", "Only serve this many pins, to try the application.", "");
+    const QCommandLineOption portOption = valued("port", "Port for --serve.", "5001");
+    const QCommandLineOption taskOption = valued("task", "Internal: one measurement in this process.", "");
+    const QCommandLineOption countOption = valued("count", "Internal: the size of the task.", "0");
+    const QCommandLineOption columnOption = valued("column", "Internal: the sort column of the task.", "0");
     const QCommandLineOption soakOption(QStringLiteral("soak"),
-        QStringLiteral("Run the refresh cycle with auto-refresh for a simulated day."));
-    const QCommandLineOption soakPinsOption(QStringLiteral("soak-pins"),
-        QStringLiteral("Pins of the soak's node (default 10000)."), QStringLiteral("count"),
-        QStringLiteral("10000"));
-    const QCommandLineOption soakIntervalOption(QStringLiteral("soak-interval"),
-        QStringLiteral("Auto-refresh interval being simulated, in seconds (default 30)."),
-        QStringLiteral("seconds"), QStringLiteral("30"));
-    const QCommandLineOption soakHoursOption(QStringLiteral("soak-hours"),
-        QStringLiteral("Simulated hours (default 24)."), QStringLiteral("hours"), QStringLiteral("24"));
+        QStringLiteral("Run the refresh cycle with auto-refresh for a simulated week instead."));
+    const QCommandLineOption soakPinsOption = valued("soak-pins", "Pins of the soak's node.", "10000");
+    const QCommandLineOption soakIntervalOption
+        = valued("soak-interval", "Auto-refresh interval being simulated, in seconds.", "30");
+    const QCommandLineOption soakHoursOption = valued("soak-hours", "Simulated hours (a week: 168).", "168");
     const QCommandLineOption soakClearLogsOption(QStringLiteral("soak-clear-logs"),
         QStringLiteral("Empty both logs after every refresh of the soak."));
     for (const QCommandLineOption& option :
-        { jsonOption, sizesOption, metadataOption, runsOption, serveOption, portOption, childOption,
-            metadataChildOption, windowChildOption, networkWindowsOption, networkChildOption, soakOption,
+        { jsonOption, onlyOption, sizesOption, runsOption, metadataOption, kuboPinsOption, kuboScriptOption,
+            sortedSizesOption, sortedWatchOption, localBlocksOption, addEntriesOption, gcCidsOption,
+            remoteCidsOption, serveOption, portOption, taskOption, countOption, columnOption, soakOption,
             soakPinsOption, soakIntervalOption, soakHoursOption, soakClearLogsOption })
         parser.addOption(option);
     parser.process(app);
 
-    if (parser.isSet(serveOption)) {
-        const int count = parser.value(serveOption).toInt();
-        const PinFixture fixture = PinFixture::generate(count);
-        BenchNode node(fixture);
-        if (!node.start(quint16(parser.value(portOption).toUInt()))) {
-            std::fprintf(
-                stderr, "vaxel-bench: cannot listen on port %s\n", qPrintable(parser.value(portOption)));
-            return 1;
-        }
-        std::printf("serving %d pins (%d recursive, %d direct) on http://127.0.0.1:%u/api/v0\n", count,
-            fixture.recursiveCount, fixture.directCount, unsigned(node.port()));
-        std::fflush(stdout);
-        return app.exec();
-    }
+    if (parser.isSet(serveOption))
+        return serve(parser.value(serveOption), parser.value(portOption));
 
     QTemporaryDir scratch;
     useScratchSettings(scratch);
     const int runs = qMax(1, parser.value(runsOption).toInt());
 
-    if (parser.isSet(childOption)) {
-        const QJsonObject figures = measurePinRoad(parser.value(childOption).toInt(), runs);
-        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
+    if (parser.isSet(taskOption)) {
+        const QString task = parser.value(taskOption);
+        const int count = parser.value(countOption).toInt();
+        QJsonObject figures;
+        if (task == u"pins")
+            figures = measurePinRoad(count, runs);
+        else if (task == u"window")
+            figures = measureWindowRoad(count, false);
+        else if (task == u"metadata")
+            figures = measureWindowRoad(count, true);
+        else if (task == u"kubo")
+            figures = measureKuboRoad(count, runs, parser.value(kuboScriptOption));
+        else if (task == u"sorted")
+            figures = measureSortedRefresh(
+                count, parser.value(columnOption).toInt(), parser.value(sortedWatchOption).toInt());
+        else if (task == u"notpinned")
+            figures = measureNotPinned(count);
+        else if (task == u"add")
+            figures = measureAddResult(count);
+        else if (task == u"gc")
+            figures = measureGcReport(count);
+        else if (task == u"remote")
+            figures = measureRemoteFollowUp(count);
+        else if (task == u"network")
+            figures = measureNetworkWindows(runs);
+        else
+            qFatal("unknown task %s", qPrintable(task));
+        printJson(figures, QJsonDocument::Compact);
         return 0;
     }
-    if (parser.isSet(windowChildOption)) {
-        const QJsonObject figures = measureWindowRoad(parser.value(windowChildOption).toInt(), false);
-        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
-        return 0;
-    }
-    if (parser.isSet(networkChildOption)) {
-        const QJsonObject figures = measureNetworkWindows(runs);
-        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
-        return 0;
-    }
+
     if (parser.isSet(soakOption)) {
         SoakOptions options;
         options.pins = parser.value(soakPinsOption).toInt();
@@ -302,66 +184,120 @@ int main(int argc, char* argv[])
         options.clearLogs = parser.isSet(soakClearLogsOption);
         const QJsonObject figures = runSoak(options);
         if (parser.isSet(jsonOption))
-            std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Indented).constData());
+            printJson(figures, QJsonDocument::Indented);
         else
             printSoak(figures);
         return 0;
     }
-    if (parser.isSet(networkWindowsOption)) {
-        const QJsonObject figures = runChild(
-            { QStringLiteral("--network-windows-child"), QStringLiteral("--runs"), QString::number(runs) });
-        if (figures.isEmpty())
-            return 1;
-        printNetworkWindows(figures);
-        return 0;
+
+    const QStringList sections = parser.value(onlyOption).split(u',', Qt::SkipEmptyParts);
+    for (const QString& section : sections) {
+        if (!kSections.contains(section.trimmed()))
+            qFatal("unknown section %s", qPrintable(section));
     }
-    if (parser.isSet(metadataChildOption)) {
-        const QJsonObject figures = measureWindowRoad(parser.value(metadataChildOption).toInt(), true);
-        std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
-        return 0;
-    }
+    const auto wanted = [&](const char* section) { return sections.contains(QLatin1String(section)); };
+    const QString runsText = QString::number(runs);
+    const QStringList runsArgument { QStringLiteral("--runs"), runsText };
+    const auto progress
+        = [](const QString& what) { std::fprintf(stderr, "vaxel-bench: %s\n", qPrintable(what)); };
 
     QJsonArray sizes;
-    const QStringList counts = parser.value(sizesOption).split(u',', Qt::SkipEmptyParts);
-    for (const QString& count : counts) {
-        QJsonObject figures = runChild(
-            { QStringLiteral("--child"), count.trimmed(), QStringLiteral("--runs"), QString::number(runs) });
-        const QJsonObject window = runChild({ QStringLiteral("--window-child"), count.trimmed() });
-        if (figures.isEmpty() || window.isEmpty())
-            return 1;
-        figures.insert(QStringLiteral("windowTableMs"), window.value(QLatin1String("windowTableMs")));
-        figures.insert(QStringLiteral("windowStallMs"), window.value(QLatin1String("windowStallMs")));
-        figures.insert(QStringLiteral("windowPeakMiB"), window.value(QLatin1String("peakMiB")));
-        sizes.append(figures);
+    if (wanted("pins")) {
+        for (const int count : counts(parser.value(sizesOption))) {
+            progress(QStringLiteral("pin road, %1 pins").arg(count));
+            QJsonObject figures = runTask(QStringLiteral("pins"), count, runsArgument);
+            const QJsonObject window = runTask(QStringLiteral("window"), count);
+            if (figures.isEmpty() || window.isEmpty())
+                return 1;
+            figures.insert(QStringLiteral("windowTableMs"), window.value(QLatin1String("windowTableMs")));
+            figures.insert(QStringLiteral("windowStallMs"), window.value(QLatin1String("windowStallMs")));
+            figures.insert(QStringLiteral("windowPeakMiB"), window.value(QLatin1String("peakMiB")));
+            sizes.append(figures);
+        }
     }
     QJsonObject metadata;
-    const int metadataPins = parser.value(metadataOption).toInt();
-    if (metadataPins > 0) {
-        metadata = runChild({ QStringLiteral("--metadata-child"), QString::number(metadataPins) });
+    if (wanted("metadata") && parser.value(metadataOption).toInt() > 0) {
+        progress(QStringLiteral("metadata road"));
+        metadata = runTask(QStringLiteral("metadata"), parser.value(metadataOption).toInt());
         if (metadata.isEmpty())
             return 1;
     }
-
-    const QJsonObject networkWindows = runChild(
-        { QStringLiteral("--network-windows-child"), QStringLiteral("--runs"), QString::number(runs) });
-    if (networkWindows.isEmpty())
-        return 1;
+    QJsonObject kubo;
+    if (wanted("kubo") && parser.value(kuboPinsOption).toInt() > 0) {
+        progress(QStringLiteral("real Kubo, seeding and loading %1 pins").arg(parser.value(kuboPinsOption)));
+        kubo = runTask(QStringLiteral("kubo"), parser.value(kuboPinsOption).toInt(),
+            runsArgument + QStringList { QStringLiteral("--kubo-script"), parser.value(kuboScriptOption) });
+        if (kubo.isEmpty())
+            return 1;
+    }
+    QJsonArray sorted;
+    if (wanted("sorted")) {
+        for (const int count : counts(parser.value(sortedSizesOption))) {
+            for (int column = 0; column < PinModel::ColumnCount; ++column) {
+                progress(QStringLiteral("refresh sorted by column %1, %2 rows").arg(column).arg(count));
+                const QJsonObject figures = runTask(QStringLiteral("sorted"), count,
+                    { QStringLiteral("--column"), QString::number(column), QStringLiteral("--sorted-watch"),
+                        parser.value(sortedWatchOption) });
+                if (figures.isEmpty())
+                    return 1;
+                sorted.append(figures);
+            }
+        }
+    }
+    QJsonObject steps;
+    const struct {
+        const char* section;
+        const char* key;
+        const QCommandLineOption& size;
+    } stepRuns[]
+        = { { "notpinned", "notPinned", localBlocksOption }, { "add", "addResult", addEntriesOption },
+              { "gc", "gcReport", gcCidsOption }, { "remote", "remoteFollowUp", remoteCidsOption } };
+    for (const auto& step : stepRuns) {
+        const int count = parser.value(step.size).toInt();
+        if (!wanted(step.section) || count <= 0)
+            continue;
+        progress(QStringLiteral("%1, %2").arg(QLatin1String(step.key)).arg(count));
+        const QJsonObject figures = runTask(QString::fromLatin1(step.section), count);
+        if (figures.isEmpty())
+            return 1;
+        steps.insert(QLatin1String(step.key), figures);
+    }
+    QJsonObject networkWindows;
+    if (wanted("network")) {
+        progress(QStringLiteral("network windows"));
+        networkWindows = runTask(QStringLiteral("network"), 0, runsArgument);
+        if (networkWindows.isEmpty())
+            return 1;
+    }
 
     if (parser.isSet(jsonOption)) {
         QJsonObject all;
-        all.insert(QStringLiteral("networkWindows"), networkWindows);
         all.insert(QStringLiteral("filter"), QStringLiteral("recursive+direct"));
         all.insert(QStringLiteral("qt"), QString::fromLatin1(qVersion()));
         all.insert(QStringLiteral("cpus"), QThread::idealThreadCount());
         all.insert(QStringLiteral("sizes"), sizes);
         all.insert(QStringLiteral("metadata"), metadata);
-        std::printf("%s\n", QJsonDocument(all).toJson(QJsonDocument::Indented).constData());
+        all.insert(QStringLiteral("kubo"), kubo);
+        all.insert(QStringLiteral("sortedRefreshes"), sorted);
+        all.insert(QStringLiteral("windowSteps"), steps);
+        all.insert(QStringLiteral("networkWindows"), networkWindows);
+        printJson(all, QJsonDocument::Indented);
         return 0;
     }
-    std::printf("Vaxel %s, filter \"recursive+direct\", Qt %s, %d CPUs, best of %d runs\n\n", VAXEL_VERSION,
-        qVersion(), QThread::idealThreadCount(), runs);
+    std::printf(
+        "Vaxel %s, filter \"recursive+direct\", Qt %s, %d CPUs, node in another process, best of %d runs\n",
+        VAXEL_VERSION, qVersion(), QThread::idealThreadCount(), runs);
     std::fflush(stdout);
-    printTable(sizes, metadata);
-    printNetworkWindows(networkWindows);
+    if (!sizes.isEmpty() || !metadata.isEmpty()) {
+        std::printf("\n");
+        std::fflush(stdout);
+        printPinRoad(sizes, metadata);
+    }
+    if (!kubo.isEmpty())
+        printKuboRoad(kubo);
+    printSortedRefreshes(sorted);
+    printWindowSteps(steps);
+    if (!networkWindows.isEmpty())
+        printNetworkWindows(networkWindows);
     return 0;
 }

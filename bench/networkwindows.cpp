@@ -1,12 +1,11 @@
 #include "networkwindows.h"
 
-#include "benchnode.h"
 #include "benchsupport.h"
+#include "busynetwork.h"
 #include "dhtstatsdialog.h"
 #include "ipfsclient.h"
-#include "networkfixtures.h"
 #include "networkstatsdialog.h"
-#include "pinfixture.h"
+#include "nodeprocess.h"
 #include "swarmdialog.h"
 
 #include <QCoreApplication>
@@ -22,13 +21,7 @@
 
 namespace {
 
-// A busy node: hundreds of DHT peers in dozens of buckets, thousands of swarm peers.
-constexpr int kDhts = 2;
-constexpr int kBuckets = 32;
-constexpr int kPeersPerBucket = 20;
-constexpr int kSwarmPeers = 5000;
-constexpr int kAddrsPerPeer = 3;
-constexpr int kWantlist = 200;
+using namespace BusyNetwork;
 
 struct Figure {
     double ms = std::numeric_limits<double>::max();
@@ -84,22 +77,7 @@ QJsonObject toJson(const Figure& figure)
 
 QJsonObject measureNetworkWindows(int runs)
 {
-    using namespace NetworkFixtures;
-    const PinFixture noPins = PinFixture::generate(0);
-    BenchNode node(noPins);
-    node.setFixedAnswer(QStringLiteral("/stats/dht"), dhtLinesBody(kDhts, kBuckets, kPeersPerBucket));
-    node.setFixedAnswer(QStringLiteral("/swarm/peers"), toJson(swarmPeersReply(kSwarmPeers)));
-    node.setFixedAnswer(QStringLiteral("/swarm/addrs"), toJson(swarmAddrsReply(kSwarmPeers, kAddrsPerPeer)));
-    node.setFixedAnswer(QStringLiteral("/swarm/addrs/listen"),
-        toJson(stringsReply({ QStringLiteral("/ip4/0.0.0.0/tcp/4001"), QStringLiteral("/ip6/::/tcp/4001"),
-            QStringLiteral("/ip4/0.0.0.0/udp/4001/quic-v1"), QStringLiteral("/ip6/::/udp/4001/quic-v1") })));
-    QStringList bootstrap;
-    for (int i = 0; i < 8; ++i)
-        bootstrap.append(QStringLiteral("/dnsaddr/bootstrap.libp2p.io/p2p/QmBootstrap%1").arg(i));
-    node.setFixedAnswer(QStringLiteral("/bootstrap/list"), toJson(bootstrapReply(bootstrap)));
-    node.setFixedAnswer(QStringLiteral("/bitswap/stat"), toJson(bitswapReply(kSwarmPeers, kWantlist)));
-    if (!node.start())
-        qFatal("bench node did not start");
+    const NodeProcess node({ QStringLiteral("--busy-network") });
 
     IpfsClient client;
     client.setEndpoint(QStringLiteral("127.0.0.1"), node.port());

@@ -1,11 +1,10 @@
 #include "soak.h"
 
 #include "appsettings.h"
-#include "benchnode.h"
 #include "benchsupport.h"
 #include "ipfsclient.h"
 #include "mainwindow.h"
-#include "pinfixture.h"
+#include "nodeprocess.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -72,10 +71,7 @@ void print(const Sample& s, int intervalSeconds)
 
 QJsonObject runSoak(const SoakOptions& options)
 {
-    const PinFixture fixture = PinFixture::generate(options.pins);
-    BenchNode node(fixture);
-    if (!node.start())
-        qFatal("bench node did not start");
+    const NodeProcess node({ QStringLiteral("--pins"), QString::number(options.pins) });
     pointSettingsAtBenchNode(node.port());
     {
         QSettings settings = appSettings();
@@ -95,7 +91,7 @@ QJsonObject runSoak(const SoakOptions& options)
 
     // A refresh is over once its refs counts are in too: the window asks for those of the first
     // 500 recursive pins each time, and a real tick comes long after they are answered.
-    const int refsPerRefresh = std::min(500, fixture.recursiveCount);
+    const int refsPerRefresh = std::min(500, node.banner().value(QLatin1String("recursive")).toInt());
     int refsAnswered = 0;
     QObject::connect(client, &IpfsClient::refsReceived, &window, [&] { ++refsAnswered; });
 
@@ -111,7 +107,10 @@ QJsonObject runSoak(const SoakOptions& options)
         qFatal("the first refresh did not complete: %s", qPrintable(countLabel->text()));
 
     const int refreshes = std::max(1, options.simulatedSeconds / std::max(1, options.intervalSeconds));
+    const int refreshesPerHour = std::max(1, 3600 / options.intervalSeconds);
+    const int refreshesPerDay = std::max(1, 24 * 3600 / options.intervalSeconds);
     QList<Sample> samples { sample(window, 0) };
+    QJsonArray days;
     print(samples.constLast(), options.intervalSeconds);
 
     // Fast timers: the next tick comes 1 ms after a refresh is over instead of the interval later.
@@ -126,7 +125,10 @@ QJsonObject runSoak(const SoakOptions& options)
             window.clearRpcLog();
         }
         samples.append(sample(window, done));
-        print(samples.constLast(), options.intervalSeconds);
+        if (done % refreshesPerHour == 0 || done == refreshes)
+            print(samples.constLast(), options.intervalSeconds);
+        if (done % refreshesPerDay == 0)
+            days.append(toJson(samples.constLast()));
         if (done >= refreshes)
             loop.quit();
         else
@@ -179,5 +181,6 @@ QJsonObject runSoak(const SoakOptions& options)
     figures.insert(QStringLiteral("peakHeapMiB"), peakHeap);
     figures.insert(QStringLiteral("peakRssMiB"), procStatusMiB("VmHWM"));
     figures.insert(QStringLiteral("quarters"), quarters);
+    figures.insert(QStringLiteral("days"), days);
     return figures;
 }

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(staysInside(base, text));
 
     // A sibling with the same name gets "<stem> (n)<suffix>", itself a safe name.
-    QSet<QString> taken;
+    UniqueNames taken;
     FUZZ_CHECK(uniqueFilenameComponent(component, taken) == component);
     const QString second = uniqueFilenameComponent(component, taken);
     FUZZ_CHECK(second != component && isSafeComponent(second));

@@ -13,5 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             expected.append(ref);
     }
     FUZZ_CHECK(parseRefsReply(body) == expected);
+    const QString walkError = refsWalkError(body);
+    FUZZ_CHECK(walkError.isEmpty() || body.contains("\"Err\""));
     return 0;
 }

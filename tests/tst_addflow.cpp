@@ -2,7 +2,10 @@
 
 #include "addtoipfsdialog.h"
 #include "appsettings.h"
+#include "cidtext.h"
 #include "fakekubonode.h"
+#include "fakepinstore.h"
+#include "fakeremotepins.h"
 #include "ipfsclient.h"
 #include "mainwindow.h"
 #include "modaldialogdriver.h"
@@ -13,7 +16,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -39,11 +41,36 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The fake node's CID for an uploaded name: stable, distinct per name.
+// The CIDv1 the add dialog's upload gets for a name.
 QString fakeCid(const QString& name)
 {
-    return u"bafk"_s
-        + QString::fromLatin1(
-            QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(24));
+    return FakePinStore::nodeCid(name, 1);
+}
+
+// A node whose pins are what the add made: CIDv1, as the add dialog asks for them. Listings
+// find it empty; a lookup of named CIDs lists them up to the first one that is no such pin.
+FakeKuboNode::Response pinsTheAddMade(const FakeKuboNode::Request& request)
+{
+    const QStringList cids = request.queryValues(u"arg"_s);
+    if (cids.isEmpty())
+        return FakeKuboNode::json("");
+    QList<QByteArray> lines;
+    for (const QString& cid : cids) {
+        if (decodeCid(cid).version != 1) {
+            const QByteArray error = "path '" + cid.toUtf8() + "' is not pinned";
+            return lines.isEmpty() ? FakeKuboNode::kuboError(QString::fromUtf8(error))
+                                   : FakeKuboNode::streamFailure(lines, error);
+        }
+        lines.append("{\"Cid\":\"" + cid.toUtf8() + "\",\"Type\":\"recursive\"}\n");
+    }
+    return FakeKuboNode::streamed(lines);
+}
+
+// "/pin/rm" that removes what it is asked for, and says so as the node does.
+FakeKuboNode::Response removesWhatItIsAsked(const FakeKuboNode::Request& request)
+{
+    const QStringList cids = request.queryValues(u"arg"_s);
+    return FakeKuboNode::json(u"{\"Pins\":[\"%1\"]}\n"_s.arg(cids.join(u"\",\""_s)).toUtf8());
 }
 
 const QString kRootName = u"(wrapper)"_s;
@@ -77,11 +104,11 @@ QList<QByteArray> addLinesFor(const FakeKuboNode::Request& request)
     return lines;
 }
 
-// A node's status answer: one line per listed pin.
-FakeKuboNode::Response remoteStatus(const QString& cid, const QString& status)
+// What a node answers when the pinning service does not accept connections.
+QString unreachableService(const QString& method, const QString& url)
 {
-    const QJsonObject pin { { u"Status"_s, status }, { u"Cid"_s, cid }, { u"Name"_s, QString() } };
-    return FakeKuboNode::json(QJsonDocument(pin).toJson(QJsonDocument::Compact) + '\n');
+    return u"empty response from remote pinning service: %1 \"%2\": "
+           "dial tcp 127.0.0.1:9: connect: connection refused"_s.arg(method, url);
 }
 
 struct AddChoice {
@@ -149,10 +176,17 @@ struct SeenBox {
     QStringList buttons;
 };
 
-// Records the box and presses the button with the given text.
-std::function<void(QMessageBox*)> recordAndPress(SeenBox* seen, const QString& buttonText)
+// Records the box and presses the button with the given text, once the box shows what `ready`
+// waits for (the box is updated while it is open) or 20 s have passed.
+std::function<void(QMessageBox*)> recordAndPress(SeenBox* seen, const QString& buttonText,
+    std::function<bool(const QMessageBox*)> ready = nullptr, QDeadlineTimer deadline = QDeadlineTimer(20000))
 {
-    return [seen, buttonText](QMessageBox* box) {
+    return [seen, buttonText, ready, deadline](QMessageBox* box) {
+        if (ready && !ready(box) && !deadline.hasExpired()) {
+            // Looked at again on a later turn of the box's own event loop.
+            answerBox(recordAndPress(seen, buttonText, ready, deadline));
+            return;
+        }
         seen->seen = true;
         seen->title = box->windowTitle();
         seen->text = box->text();
@@ -263,12 +297,13 @@ class TestAddFlow : public QObject
     }
 
     // Opens the add dialog through the tool bar, fills it, and answers the result box.
-    void runAdd(const AddChoice& choice, SeenBox* result, const QString& resultButton = u"OK"_s)
+    void runAdd(const AddChoice& choice, SeenBox* result, const QString& resultButton = u"OK"_s,
+        std::function<bool(const QMessageBox*)> ready = nullptr)
     {
-        ModalDialogDriver::answerNext([choice, result, resultButton](QWidget* modal) {
+        ModalDialogDriver::answerNext([choice, result, resultButton, ready](QWidget* modal) {
             auto* dialog = qobject_cast<AddToIpfsDialog*>(modal);
             QVERIFY(dialog);
-            answerBox(recordAndPress(result, resultButton), dialog);
+            answerBox(recordAndPress(result, resultButton, ready), dialog);
             fillAddDialog(dialog, choice);
         });
         addButton()->click();
@@ -300,7 +335,7 @@ private slots:
         node = std::make_unique<FakeKuboNode>();
         QVERIFY(node->start());
         // The window's own loads find an empty node.
-        node->route(u"/pin/ls"_s, FakeKuboNode::json(""));
+        node->route(u"/pin/ls"_s, pinsTheAddMade);
         node->route(
             u"/id"_s, FakeKuboNode::json("{\"ID\":\"12D3KooWTest\",\"AgentVersion\":\"kubo/0.41.0\"}"));
         node->route(u"/version"_s, FakeKuboNode::json("{\"Version\":\"0.41.0\"}"));
@@ -392,6 +427,37 @@ private slots:
         // The refresh that follows an add may already have written its own line.
         QTRY_VERIFY(statuses().contains(u"Copied %1 CID(s) to clipboard"_s.arg(cids.size())));
         QCOMPARE(node->requestCount(u"/pin/remote/add"_s), 0);
+    }
+
+    // A node that reports thousands of entries in one read: each is reported and listed, in order,
+    // and the upload ends only after the last of them.
+    void manyEntriesAtOnce()
+    {
+        constexpr int count = 5000;
+        QList<QByteArray> lines;
+        QStringList cids;
+        for (int i = 0; i < count; ++i) {
+            cids << fakeCid(u"entry%1"_s.arg(i));
+            lines << addLine(u"entry%1"_s.arg(i), cids.last());
+        }
+        node->route(u"/add"_s, FakeKuboNode::json(lines.join()));
+        QSignalSpy progress(client(), &IpfsClient::addProgress);
+        AddChoice choice;
+        choice.paths = QStringList { file(u"a.txt"_s) };
+        choice.wrap = false;
+        SeenBox result;
+        runAdd(choice, &result, u"Copy CIDs"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        QCOMPARE(result.text, u"Add operation completed successfully.\n\nReturned objects: %1"_s.arg(count));
+        QCOMPARE(QGuiApplication::clipboard()->text(), cids.join(u'\n'));
+        QCOMPARE(progress.size(), count);
+        QCOMPARE(progress.last().at(1).toInt(), count);
+        const QStringList seen = statuses();
+        const qsizetype last = seen.indexOf(u"Adding to IPFS: %1/1 \u2014 entry%2"_s.arg(count).arg(count - 1));
+        QVERIFY(last >= 0);
+        QVERIFY(seen.indexOf(u"Added %1 object(s) to IPFS"_s.arg(count)) > last);
+        verifyIdle();
     }
 
     void refreshFollowsInPinnedModeOnly_data()
@@ -533,9 +599,7 @@ private slots:
             choice.paths = QStringList { big };
             node->setRequestByteLimit(512 * 1024);
         } else if (answer == u"stream error") {
-            node->route(u"/add"_s,
-                FakeKuboNode::streamed(
-                    { addLine(u"a.txt"_s, fakeCid(u"a.txt"_s)), "{\"Error\":\"disk full\"}\n" }));
+            node->route(u"/add"_s, FakeKuboNode::streamFailure({ addLine(u"a.txt"_s, fakeCid(u"a.txt"_s)) }, "disk full"));
         } else {
 #ifdef Q_OS_UNIX
             // A pipe is neither file nor folder: the upload has nothing to send.
@@ -664,6 +728,16 @@ private slots:
         }
     }
 
+    // Status requests asked for each added CID: the "cid" items of every request, in order.
+    QStringList statusCidsAsked() const
+    {
+        QStringList cids;
+        for (const FakeKuboNode::Request& request : node->requests(u"/pin/remote/ls"_s))
+            cids += request.queryValues(u"cid"_s);
+        return cids;
+    }
+    QTimer* pollTimer() const { return window->findChild<QTimer*>(u"remotePinPollTimer"_s); }
+
     // Four CIDs, one outcome each: pinned after a failed status check and a "queued", reported
     // failed, never leaving "queued" (timed out after the 120th poll), refused by the service.
     void remotePinFollowUp()
@@ -672,28 +746,26 @@ private slots:
         const QString failed = fakeCid(u"failed.txt"_s);
         const QString stuck = fakeCid(u"stuck.txt"_s);
         const QString refused = fakeCid(u"refused.txt"_s);
-        auto asked = std::make_shared<QHash<QString, int>>();
         node->route(u"/pin/remote/add"_s, [refused](const FakeKuboNode::Request& request) {
             return request.queryValue(u"arg"_s) == refused ? FakeKuboNode::kuboError(u"quota exceeded"_s)
                                                            : FakeKuboNode::json("{}");
         });
-        node->route(u"/pin/remote/ls"_s, [=](const FakeKuboNode::Request& request) {
-            const QString cid = request.queryValue(u"cid"_s);
-            const int n = ++(*asked)[cid];
-            if (cid == pinned && n == 1)
+        auto service = std::make_shared<FakeRemotePins>(u"svc"_s);
+        service->set(failed, u"failed"_s);
+        service->set(stuck, u"queued"_s);
+        auto polls = std::make_shared<int>(0);
+        node->route(u"/pin/remote/ls"_s, [service, polls, pinned](const FakeKuboNode::Request& request) {
+            const int poll = ++*polls;
+            if (poll == 1)
                 return FakeKuboNode::kuboError(u"service busy"_s);
-            if (cid == pinned)
-                return remoteStatus(cid, n == 2 ? u"queued"_s : u"Pinned"_s);
-            if (cid == failed)
-                return remoteStatus(cid, u"failed"_s);
-            // Without a status filter a node lists pinned pins only: a queued one streams nothing.
-            return FakeKuboNode::json("");
+            service->set(pinned, poll == 2 ? u"queued"_s : u"pinned"_s);
+            return service->answer(request);
         });
         node->route(u"/cid/format"_s, [](const FakeKuboNode::Request& request) {
             const QJsonObject body { { u"Formatted"_s, u"v0:"_s + request.queryValue(u"arg"_s) } };
             return FakeKuboNode::json(QJsonDocument(body).toJson(QJsonDocument::Compact));
         });
-        node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
+        node->route(u"/pin/rm"_s, removesWhatItIsAsked);
         QSignalSpy statusAnswers(client(), &IpfsClient::remotePinStatusReceived);
         QSignalSpy statusFailures(client(), &IpfsClient::remotePinStatusFailed);
 
@@ -727,23 +799,116 @@ private slots:
         QCOMPARE(queuedCids, QSet<QString>({ pinned, failed, stuck, refused }));
         QVERIFY(statuses().contains(u"Remote pin queued for %1 via service 'svc'."_s.arg(stuck)));
 
-        // Only the confirmed CID loses its local pin, converted to version 0 first.
+        // Each failure is named with its reason in the status log.
+        const QStringList reasons = statuses().filter(u"Remote pin failed for "_s);
+        QCOMPARE(reasons.size(), 3);
+        const QString refusal = reasons.filter(u"Remote pin failed for %1: "_s.arg(refused)).value(0);
+        QVERIFY2(refusal.contains(u"quota exceeded"_s), qPrintable(reasons.join(u'\n')));
+        QVERIFY(reasons.contains(
+            u"Remote pin failed for %1: the service reports it as failed."_s.arg(failed)));
+        QVERIFY(reasons.contains(u"Remote pin failed for %1: no final status after 120 polls "
+                                 "(last answer: queued)."_s.arg(stuck)));
+
+        // Only the confirmed CID loses its local pin, as the node holds it.
         QTRY_COMPARE(node->requestCount(u"/pin/rm"_s), 1);
-        QCOMPARE(argsSent(u"/pin/rm"_s), QStringList { u"v0:"_s + pinned });
-        QCOMPARE(argsSent(u"/cid/format"_s), QStringList { pinned });
+        QCOMPARE(argsSent(u"/pin/rm"_s), QStringList { pinned });
+        QCOMPARE(sentCount(u"/cid/format"_s), 0);
 
-        // The CID that stays queued is asked at every poll, 120 times, and no more.
-        QTRY_COMPARE(sentCount(u"/pin/remote/ls"_s), node->requestCount(u"/pin/remote/ls"_s));
-        QCOMPARE(argsSent(u"/pin/remote/ls"_s, u"cid"_s).count(stuck), 120);
-        QVERIFY(argsSent(u"/pin/remote/ls"_s, u"cid"_s).count(pinned) >= 3);
+        // One request per poll, asking for every status; the CID that stays queued is asked at
+        // every poll, 120 times, and no more.
+        const QList<FakeKuboNode::Request> polled = node->requests(u"/pin/remote/ls"_s);
+        QCOMPARE(polled.size(), 120);
+        for (const FakeKuboNode::Request& request : polled)
+            QCOMPARE(request.queryValues(u"status"_s),
+                (QStringList { u"queued"_s, u"pinning"_s, u"pinned"_s, u"failed"_s }));
+        QCOMPARE(statusCidsAsked().count(stuck), 120);
+        QCOMPARE(statusCidsAsked().count(pinned), 3);
+        QCOMPARE(statusCidsAsked().count(failed), 2);
 
-        // Answers to the last poll come after the end: they neither count nor cover the summary.
-        QTRY_COMPARE_WITH_TIMEOUT(
-            int(statusAnswers.size() + statusFailures.size()), sentCount(u"/pin/remote/ls"_s), 20000);
+        // Nothing is asked after the end, and every answer came before it.
+        QVERIFY(!pollTimer()->isActive());
+        QCOMPARE(int(statusAnswers.size() + statusFailures.size()), int(statusCidsAsked().size()));
+        QCOMPARE(sentCount(u"/pin/remote/ls"_s), 120);
         QStringList remoteStatuses = statuses().filter(QRegularExpression(u"^Remote pin"_s));
         QCOMPARE(remoteStatuses.last(), summary);
-        // The summary's banner gives way to the local unpin's once the node has answered it.
-        QTRY_COMPARE(notification(), u"Unpinned 1 CID(s). Refreshing list\u2026"_s);
+    }
+
+    // A service slower than the poll period is asked again only once it has answered.
+    void slowServiceIsNotAskedTwice()
+    {
+        node->route(u"/pin/remote/add"_s, FakeKuboNode::json("{}"));
+        node->route(u"/pin/remote/ls"_s, FakeKuboNode::held());
+        AddChoice choice;
+        choice.paths = QStringList { file(u"a.txt"_s) };
+        choice.wrap = false;
+        choice.destination = u"remote"_s;
+        choice.service = u"svc"_s;
+        SeenBox result;
+        runAdd(choice, &result);
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        QTRY_COMPARE(node->heldCount(u"/pin/remote/ls"_s), 1);
+        QSignalSpy ticks(pollTimer(), &QTimer::timeout);
+        QTRY_VERIFY(ticks.size() >= 5);
+        QCOMPARE(sentCount(u"/pin/remote/ls"_s), 1);
+
+        FakeRemotePins service(u"svc"_s);
+        service.set(fakeCid(u"a.txt"_s), u"pinned"_s);
+        node->releaseHeld(u"/pin/remote/ls"_s, service.answer(node->heldRequests().first()));
+        QTRY_VERIFY(statuses().contains(u"Remote pin complete on 'svc': 1 pinned, 0 failed."_s));
+        QCOMPARE(sentCount(u"/pin/remote/ls"_s), 1);
+    }
+
+    // The node's reason for each failed remote pin is in the result box, which no longer calls
+    // the add a success, and in the status log.
+    void failedRemotePinSaysWhy_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("reason"); // after "Remote pin failed for <root>: "
+
+        QTest::newRow("service cannot be reached")
+            << false << unreachableService(u"Post"_s, u"http://127.0.0.1:9/psa/pins"_s);
+        QTest::newRow("service holds the pin as failed") << true << u"the service reports it as failed."_s;
+    }
+
+    void failedRemotePinSaysWhy()
+    {
+        QFETCH(bool, reachable);
+        QFETCH(QString, reason);
+
+        const QString root = fakeCid(kRootName);
+        FakeRemotePins service(u"svc"_s);
+        service.set(root, u"failed"_s);
+        if (reachable) {
+            node->route(u"/pin/remote/add"_s, FakeKuboNode::json("{}"));
+            node->route(u"/pin/remote/ls"_s,
+                [service](const FakeKuboNode::Request& request) { return service.answer(request); });
+        } else {
+            node->route(u"/pin/remote/add"_s,
+                FakeKuboNode::kuboError(unreachableService(u"Post"_s, u"http://127.0.0.1:9/psa/pins"_s)));
+            const QString listing = u"http://127.0.0.1:9/psa/pins?cid=%1&limit=10&"
+                                    "status=queued,pinning,pinned,failed"_s.arg(root);
+            node->route(u"/pin/remote/ls"_s, FakeKuboNode::kuboError(unreachableService(u"Get"_s, listing)));
+        }
+
+        AddChoice choice;
+        choice.paths = QStringList { file(u"a.txt"_s), file(u"b.txt"_s) };
+        choice.destination = u"both"_s;
+        choice.service = u"svc"_s;
+        SeenBox result;
+        const QString failure = u"Remote pin failed for %1: %2"_s.arg(root, reason);
+        runAdd(choice, &result, u"OK"_s,
+            [failure](const QMessageBox* box) { return box->text().contains(failure); });
+        QTRY_VERIFY_WITH_TIMEOUT(result.seen, 20000);
+
+        QCOMPARE(result.text,
+            u"Added to IPFS, but remote pinning failed for 1 of 1 CID(s).\n\nRoot CID:\n%1\n\n"
+            "Remote pinning on 'svc': 0 pinned, 0 pending, 1 failed.\n%2"_s.arg(root, failure));
+        QCOMPARE(result.icon, QMessageBox::Warning);
+        QVERIFY2(statuses().contains(failure), qPrintable(statuses().join(u'\n')));
+        QVERIFY(statuses().contains(u"Remote pin complete on 'svc': 0 pinned, 1 failed."_s));
+        if (reachable)
+            QCOMPARE(node->requestCount(u"/pin/remote/ls"_s), 1); // known at the first poll
     }
 
     void remotePinOfTheRoot_data()
@@ -762,11 +927,12 @@ private slots:
         QFETCH(bool, unpinLocal);
 
         node->route(u"/pin/remote/add"_s, FakeKuboNode::json(""));
-        node->route(u"/pin/remote/ls"_s, [](const FakeKuboNode::Request& request) {
-            return remoteStatus(request.queryValue(u"cid"_s), u"pinned"_s);
-        });
+        FakeRemotePins service(u"svc"_s);
+        service.set(fakeCid(kRootName), u"pinned"_s);
+        node->route(u"/pin/remote/ls"_s,
+            [service](const FakeKuboNode::Request& request) { return service.answer(request); });
         node->route(u"/cid/format"_s, FakeKuboNode::kuboError(u"not a v0 CID"_s));
-        node->route(u"/pin/rm"_s, FakeKuboNode::json("{\"Pins\":[]}"));
+        node->route(u"/pin/rm"_s, removesWhatItIsAsked);
 
         AddChoice choice;
         choice.paths = QStringList { file(u"a.txt"_s), file(u"b.txt"_s) };
@@ -788,7 +954,6 @@ private slots:
         QCOMPARE(argsSent(u"/pin/remote/add"_s), QStringList { root });
         QCOMPARE(node->requests(u"/add"_s).first().queryValue(u"pin"_s), u"true"_s);
         if (unpinLocal) {
-            // A CID that cannot be converted is unpinned as it is.
             QTRY_COMPARE(argsSent(u"/pin/rm"_s), QStringList { root });
         } else {
             QCOMPARE(sentCount(u"/cid/format"_s) + sentCount(u"/pin/rm"_s), 0);

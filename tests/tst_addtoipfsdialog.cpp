@@ -3,6 +3,7 @@
 #include "addselection.h"
 #include "addtoipfsdialog.h"
 #include "appsettings.h"
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 
@@ -118,10 +119,7 @@ class TestAddToIpfsDialog : public QObject
             if (edit->placeholderText() == QStringLiteral("e.g. invoice-2026-03-17"))
                 w.label = edit;
         }
-        for (QLabel* label : dialog.findChildren<QLabel*>()) {
-            if (label->wordWrap() && label->styleSheet().startsWith(QStringLiteral("color:")))
-                w.status = label;
-        }
+        w.status = dialog.findChild<QLabel*>(QStringLiteral("remoteServiceStatusLabel"));
         w.items = dialog.findChild<QTreeWidget*>(QStringLiteral("itemsTree"));
         return w;
     }
@@ -345,7 +343,7 @@ private slots:
             QStringLiteral("/pin/remote/service/ls"), FakeKuboNode::kuboError(QStringLiteral("offline")));
         client.fetchRemoteServices(false, QString()); // as the services window would
         QTRY_VERIFY(w.status->text().startsWith(QStringLiteral("Could not load services: ")));
-        QCOMPARE(w.status->styleSheet(), QStringLiteral("color: darkred;"));
+        QCOMPARE(w.status->styleSheet(), errorTextStyle());
         QCOMPARE(w.service->count(), 2);
     }
 
@@ -359,7 +357,7 @@ private slots:
         AddToIpfsDialog dialog(&client, nullptr);
         const Widgets w = widgets(dialog);
         QCOMPARE(w.status->text(), QStringLiteral("Loading configured remote services..."));
-        QCOMPARE(w.status->styleSheet(), QStringLiteral("color: gray;"));
+        QCOMPARE(w.status->styleSheet(), hintTextStyle());
 
         // No stored nickname: the first service is chosen; blank names are left out but counted.
         emit client.remoteServicesReceived({ { QStringLiteral(" alpha "), QString() },
@@ -391,7 +389,7 @@ private slots:
 
         emit client.remoteServicesFailed(QStringLiteral("boom"));
         QCOMPARE(w.status->text(), QStringLiteral("Could not load services: boom"));
-        QCOMPARE(w.status->styleSheet(), QStringLiteral("color: darkred;"));
+        QCOMPARE(w.status->styleSheet(), errorTextStyle());
         QCOMPARE(w.service->currentText(), QStringLiteral("typed"));
     }
 
@@ -414,7 +412,7 @@ private slots:
         AddToIpfsDialog dialog(nullptr, nullptr);
         const Widgets w = widgets(dialog);
         QCOMPARE(w.status->text(), QStringLiteral("Remote service list unavailable."));
-        QCOMPARE(w.status->styleSheet(), QStringLiteral("color: darkred;"));
+        QCOMPARE(w.status->styleSheet(), errorTextStyle());
     }
 
     void acceptRefusesIncompleteChoices_data()

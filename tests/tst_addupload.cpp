@@ -305,24 +305,29 @@ private slots:
     void finalLineWithoutNewline_data()
     {
         QTest::addColumn<QByteArray>("last");
+        QTest::addColumn<QByteArray>("streamError");
         QTest::addColumn<bool>("completed");
         QTest::addColumn<QString>("failure");
 
-        QTest::newRow("entry") << QByteArray("  {\"Name\":\"\",\"Hash\":\"Qlast\",\"Size\":\"9\"} ") << true
-                               << "";
-        QTest::newRow("hashless") << QByteArray("{\"Name\":\"x\"}") << true << "";
-        QTest::newRow("not json") << QByteArray("{\"Name\":") << true << "";
-        QTest::newRow("error") << QByteArray("{\"Error\":\"disk full\"}") << false << "Add failed: disk full";
+        const QByteArray entry("  {\"Name\":\"\",\"Hash\":\"Qlast\",\"Size\":\"9\"} ");
+        QTest::newRow("entry") << entry << QByteArray() << true << "";
+        QTest::newRow("hashless") << QByteArray("{\"Name\":\"x\"}") << QByteArray() << true << "";
+        QTest::newRow("not json") << QByteArray("{\"Name\":") << QByteArray() << true << "";
+        // The node tells a failure after the stream began only in the trailer.
+        QTest::newRow("then a failure") << entry << QByteArray("disk full") << false << "Add failed: disk full";
     }
 
     void finalLineWithoutNewline()
     {
         QFETCH(QByteArray, last);
+        QFETCH(QByteArray, streamError);
         QFETCH(bool, completed);
         QFETCH(QString, failure);
         QVERIFY(writeFile(path(QStringLiteral("a")), "a"));
-        node->route(QStringLiteral("/add"),
-            FakeKuboNode::streamed({ addLine(QStringLiteral("a"), QStringLiteral("Qa")), last }, 20));
+        FakeKuboNode::Response answer
+            = FakeKuboNode::streamed({ addLine(QStringLiteral("a"), QStringLiteral("Qa")), last }, 20);
+        answer.streamError = streamError;
+        node->route(QStringLiteral("/add"), answer);
 
         const Outcome outcome = runAdd({ selection(path(QStringLiteral("a"))) });
         QCOMPARE(outcome.outcomes, 1);
@@ -337,20 +342,20 @@ private slots:
         }
     }
 
-    void errorLinesFailTheUploadWithTheFirst()
+    // As Kubo fails an add whose "to-files" target is missing: the entries, then the trailer.
+    void aFailureAfterTheEntriesFailsTheUpload()
     {
         QVERIFY(writeFile(path(QStringLiteral("a")), "a"));
-        node->route(QStringLiteral("/add"),
-            FakeKuboNode::streamed(
-                { addLine(QStringLiteral("a"), QStringLiteral("Qa")), "{\"Error\":\"  first failure \"}\n",
-                    addLine(QStringLiteral("b"), QStringLiteral("Qb")), "{\"Error\":\"second failure\"}\n",
-                    "{\"Error\":\"   \"}\n" },
-                10));
+        FakeKuboNode::Response answer = FakeKuboNode::streamed(
+            { addLine(QStringLiteral("a"), QStringLiteral("Qa")), addLine(QStringLiteral("b"), QStringLiteral("Qb")) },
+            10);
+        answer.streamError = "to-files: MFS destination parent does not exist";
+        node->route(QStringLiteral("/add"), answer);
         const Outcome outcome = runAdd({ selection(path(QStringLiteral("a"))) });
         QCOMPARE(outcome.outcomes, 1);
 
         QVERIFY(!outcome.completed);
-        QCOMPARE(outcome.failure, QStringLiteral("Add failed: first failure"));
+        QCOMPARE(outcome.failure, QStringLiteral("Add failed: to-files: MFS destination parent does not exist"));
         QCOMPARE(outcome.progress.size(), 2); // the upload reads on to the end
     }
 
@@ -416,31 +421,41 @@ private slots:
         QCOMPARE(outcome.progress.first().at(2).toInt(), 3);
     }
 
-    void symlinkCyclesAreWalkedOnce()
+    void linkedFoldersArriveWhereverTheyAreLinkedAndCyclesAreCut()
     {
         QVERIFY(writeFile(path(QStringLiteral("tree/a/file.txt")), "f"));
+        QVERIFY(writeFile(path(QStringLiteral("tree/b/b.txt")), "b"));
         QVERIFY(writeFile(path(QStringLiteral("shared/s.txt")), "s"));
         QVERIFY(
             QFile::link(path(QStringLiteral("tree")), path(QStringLiteral("tree/a/up")))); // back to the top
         QVERIFY(
             QFile::link(path(QStringLiteral("tree/a")), path(QStringLiteral("tree/a/self")))); // onto itself
+        // A link to a sibling that sorts before it: both names carry the folder.
+        QVERIFY(QFile::link(path(QStringLiteral("tree/b")), path(QStringLiteral("tree/0sib"))));
         QVERIFY(QFile::link(path(QStringLiteral("shared")), path(QStringLiteral("tree/link1"))));
         QVERIFY(QFile::link(path(QStringLiteral("shared")), path(QStringLiteral("tree/link2"))));
         QVERIFY(QFile::link(path(QStringLiteral("tree/a/file.txt")), path(QStringLiteral("tree/filelink"))));
         node->route(
             QStringLiteral("/add"), FakeKuboNode::streamed({ addLine(QString(), QStringLiteral("Qw")) }));
 
-        const Outcome outcome = runAdd({ selection(path(QStringLiteral("tree"))) });
+        // The linked folder chosen once more, under a name of its own.
+        const Outcome outcome = runAdd({ selection(path(QStringLiteral("tree"))),
+            selection(path(QStringLiteral("shared")), QStringLiteral("copy")) });
         QCOMPARE(outcome.outcomes, 1);
 
         QVERIFY(outcome.completed);
         const FakeKuboNode::Request request = node->requests(QStringLiteral("/add")).first();
-        // A link to a folder is walked as that folder, once; a link to a file carries the file.
+        // Only the links back into their own path (up, self) are left out; a link to a file
+        // carries the file.
         QCOMPARE(partNames(request.parts),
-            (QStringList { QStringLiteral("tree"), QStringLiteral("tree/a"),
-                QStringLiteral("tree/a/file.txt"), QStringLiteral("tree/link1"),
-                QStringLiteral("tree/link1/s.txt"), QStringLiteral("tree/filelink") }));
-        QCOMPARE(request.parts.last().body, QByteArray("f"));
+            (QStringList { QStringLiteral("tree"), QStringLiteral("tree/0sib"),
+                QStringLiteral("tree/0sib/b.txt"), QStringLiteral("tree/a"),
+                QStringLiteral("tree/a/file.txt"), QStringLiteral("tree/b"), QStringLiteral("tree/b/b.txt"),
+                QStringLiteral("tree/link1"), QStringLiteral("tree/link1/s.txt"),
+                QStringLiteral("tree/link2"), QStringLiteral("tree/link2/s.txt"),
+                QStringLiteral("tree/filelink"), QStringLiteral("copy"), QStringLiteral("copy/s.txt") }));
+        QCOMPARE(request.parts.at(11).body, QByteArray("f"));
+        QCOMPARE(outcome.progress.first().at(2).toInt(), 7);
     }
 
     void namesThatANodeWouldDecodeAreEscaped()
@@ -613,10 +628,13 @@ private slots:
         node->route(QStringLiteral("/add"), [](const FakeKuboNode::Request& request) {
             const bool wrap
                 = request.queryValue(QStringLiteral("wrap-with-directory")) == QStringLiteral("true");
-            return FakeKuboNode::streamed(
+            FakeKuboNode::Response answer = FakeKuboNode::streamed(
                 { addLine(QStringLiteral("a"), wrap ? QStringLiteral("Qwrapped") : QStringLiteral("Qplain")),
-                    wrap ? QByteArray("{\"Error\":\"only here\"}\n") : QByteArray("\n") },
+                    QByteArray("\n") },
                 30);
+            if (wrap)
+                answer.streamError = "only here";
+            return answer;
         });
         QSignalSpy completed(client, &IpfsClient::addCompleted);
         QSignalSpy failed(client, &IpfsClient::addFailed);

@@ -1,6 +1,7 @@
 #include "configdialogfixture.h"
 #include "configreplaceeditor.h"
 #include "configvaluetext.h"
+#include "displaytext.h"
 #include "testsettings.h"
 
 #include <QDialogButtonBox>
@@ -56,6 +57,7 @@ private slots:
     void replaceRefusals();
     void replaceQuestion_data();
     void replaceQuestion();
+    void unchangedReplaceSendsTheConfigAsRead();
     void failedReplaceCanBeRestored();
     void restoreQuestion_data();
     void restoreQuestion();
@@ -69,7 +71,7 @@ void TestConfigDialog::loadsOnShowAndFillsTree()
     ConfigDialogFixture f;
     QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Kubo config"));
     QCOMPARE(f.label()->text(), QStringLiteral("Click Refresh to load config from /api/v0/config/show"));
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: gray;"));
+    QCOMPARE(f.label()->styleSheet(), hintTextStyle());
     QVERIFY(!f.button("restoreBackupButton")->isEnabled());
 
     QVERIFY(f.showAndLoad());
@@ -269,7 +271,7 @@ void TestConfigDialog::setKeyByMode()
 
     if (!error.isEmpty()) {
         QCOMPARE(f.label()->text(), error);
-        QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+        QCOMPARE(f.label()->styleSheet(), errorTextStyle());
         QCOMPARE(f.statuses, QStringList { QStringLiteral("Config error: %1").arg(error) });
         QTest::qWait(20);
         QCOMPARE(f.setRequests().size(), 0);
@@ -446,8 +448,8 @@ void TestConfigDialog::replaceQuestion()
     QVERIFY(f.showAndLoad());
     f.statuses.clear();
 
-    const QString text
-        = QStringLiteral("  {\"Addresses\": {\"API\": \"/ip4/127.0.0.1/tcp/5001\"},\n \"New\": 1}\n");
+    const QString text = QStringLiteral(
+        "  {\"Addresses\": {\"API\": \"/ip4/127.0.0.1/tcp/5001\"},\n \"New\": \"a\u00a0b\"}\n");
     Question question;
     ModalDialogDriver::answerNext([&](QWidget* editor) {
         ConfigDialogFixture::answer(yes ? QMessageBox::Yes : QMessageBox::No, &question);
@@ -476,6 +478,29 @@ void TestConfigDialog::replaceQuestion()
     QVERIFY(f.button("restoreBackupButton")->isEnabled());
 }
 
+void TestConfigDialog::unchangedReplaceSendsTheConfigAsRead()
+{
+    ConfigDialogFixture f;
+    // Characters a text editor is apt to change: a no-break space, line and paragraph separators,
+    // the editor's own block markers, a carriage return.
+    f.config.insert(QStringLiteral("Text"),
+        QJsonObject { { QStringLiteral("Nbsp\u00a0key"), QStringLiteral("a\u00a0b") },
+            { QStringLiteral("Breaks"), QStringLiteral("l\u2028p\u2029f\ufdd0\ufdd1r\r\n\tend") } });
+    QVERIFY(f.showAndLoad());
+    const QJsonObject read = f.config;
+
+    Question question;
+    ModalDialogDriver::answerNext([&](QWidget* editor) {
+        ConfigDialogFixture::answer(QMessageBox::Yes, &question);
+        editor->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    f.button("replaceButton")->click();
+    QVERIFY(f.waitIdle());
+    QVERIFY(question.asked);
+    const QByteArray sent = f.node.requests(QStringLiteral("/config/replace")).first().parts.value(0).body;
+    QCOMPARE(QJsonDocument::fromJson(sent).object(), read);
+}
+
 void TestConfigDialog::failedReplaceCanBeRestored()
 {
     ConfigDialogFixture f;
@@ -492,9 +517,9 @@ void TestConfigDialog::failedReplaceCanBeRestored()
     f.button("replaceButton")->click();
     QVERIFY(f.waitIdle());
     QVERIFY2(f.label()->text().startsWith(
-                 QLatin1String("Failed to replace config: {\"Message\":\"failed to decode config\"")),
+                 QLatin1String("Failed to replace config: failed to decode config")),
         qPrintable(f.label()->text()));
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+    QCOMPARE(f.label()->styleSheet(), errorTextStyle());
     QCOMPARE(f.statuses.last(), QStringLiteral("Config error: %1").arg(f.label()->text()));
     // The tree and the loaded config stay as they were.
     QCOMPARE(f.tree()->topLevelItemCount(), 7);
@@ -562,7 +587,7 @@ void TestConfigDialog::nodeErrorsEndInTheLabel()
     f.button("setButton")->click();
     QVERIFY(f.waitIdle());
     QVERIFY(f.label()->text().startsWith(QLatin1String("Failed to set config key: ")));
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+    QCOMPARE(f.label()->styleSheet(), errorTextStyle());
 }
 
 void TestConfigDialog::jsonValueTexts_data()

@@ -1,5 +1,6 @@
 #include "configdialogfixture.h"
 #include "configpresets.h"
+#include "displaytext.h"
 #include "testsettings.h"
 
 #include <QFileDialog>
@@ -52,8 +53,7 @@ void answerFile(const QString& path, const QString& title)
             dialog->reject();
             return;
         }
-        dialog->selectFile(path);
-        static_cast<QDialog*>(dialog)->accept();
+        ModalDialogDriver::chooseFile(dialog, path);
     });
 }
 
@@ -438,7 +438,7 @@ void TestConfigPresets::badImportFiles()
     ConfigDialogFixture f;
     importFile(f, path);
     QCOMPARE(f.label()->text(), message);
-    QCOMPARE(f.label()->styleSheet(), QStringLiteral("color: darkred;"));
+    QCOMPARE(f.label()->styleSheet(), errorTextStyle());
     QCOMPARE(f.statuses.last(), QStringLiteral("Config error: %1").arg(message));
     QCOMPARE(appSettings().value(presetsKey()).toList(), presets);
     QCOMPARE(f.child<QComboBox>("presetCombo")->count(), 7);
@@ -496,7 +496,7 @@ void TestConfigPresets::exportRefusals()
     ModalDialogDriver::answerNext([blocked](QWidget* widget) {
         auto* dialog = qobject_cast<QFileDialog*>(widget);
         // The dialog itself refuses a folder that does not exist; skip its check.
-        dialog->selectFile(blocked);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(blocked);
         static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
     });
     f.button("exportPresetsButton")->click();

@@ -119,6 +119,11 @@ private slots:
             << QStringList { QStringLiteral("x.txt"), QStringLiteral("x (2).txt"), QStringLiteral("x.txt") }
             << QStringList { QStringLiteral("x.txt"), QStringLiteral("x (2).txt"),
                    QStringLiteral("x (3).txt") };
+        QTest::newRow("a sibling named like a later candidate")
+            << QStringList { QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"),
+                   QStringLiteral("x (4)"), QStringLiteral("X"), QStringLiteral("x (2)") }
+            << QStringList { QStringLiteral("x"), QStringLiteral("x (2)"), QStringLiteral("x (3)"),
+                   QStringLiteral("x (4)"), QStringLiteral("X (5)"), QStringLiteral("x (2) (2)") };
         QTest::newRow("leading dot is the stem")
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc") }
             << QStringList { QStringLiteral(".bashrc"), QStringLiteral(".bashrc (2)") };
@@ -136,7 +141,7 @@ private slots:
     {
         QFETCH(QStringList, names);
         QFETCH(QStringList, expected);
-        QSet<QString> taken;
+        PinContents::UniqueNames taken;
         QStringList result;
         for (const QString& name : names)
             result.append(PinContents::uniqueFilenameComponent(name, taken));

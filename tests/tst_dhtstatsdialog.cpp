@@ -2,6 +2,7 @@
 
 #include "dhtstatsdialog.h"
 #include "dhttables.h"
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "networkfixtures.h"
@@ -195,7 +196,7 @@ private slots:
             auto* empty = boxes.at(i)->findChild<QLabel*>();
             QVERIFY(empty);
             QCOMPARE(empty->text(), u"No buckets in this DHT."_s);
-            QCOMPARE(empty->styleSheet(), u"color: gray;"_s);
+            QCOMPARE(empty->styleSheet(), hintTextStyle());
         }
         QCOMPARE(statusLabel()->styleSheet(), QString());
     }
@@ -241,7 +242,7 @@ private slots:
         QCOMPARE(dhtBoxes().size(), 1);
         node->route(u"/stats/dht"_s, FakeKuboNode::text("garbage"));
         child<QPushButton>("refreshButton")->click();
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(statusLabel()->text().startsWith("Invalid DHT stats JSON: "_L1));
         QCOMPARE(dhtBoxes().size(), 0);
         QVERIFY(combo()->isEnabled());

@@ -3,6 +3,8 @@
 
 #include "appsettings.h"
 #include "dialogsizing.h"
+#include "fakekubonode.h"
+#include "windowtour.h"
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -60,6 +62,7 @@ private slots:
     void initTestCase()
     {
         useIsolatedTestSettings();
+        MainWindowFixture::silenceOffscreenPlatformWarnings();
         QVERIFY2(appSettings().fileName().contains(QLatin1String("/vaxel-tests/tst_dialogsizing/")),
             qPrintable(appSettings().fileName()));
     }
@@ -77,6 +80,7 @@ private slots:
     void settingsKeyResolution();
     void secondAttachIsIgnored();
     void requestRefitBeforeShowIsHarmless();
+    void longNodeErrorsKeepEveryWindowsSize();
 };
 
 void TestDialogSizing::bestSize_data()
@@ -351,6 +355,76 @@ void TestDialogSizing::requestRefitBeforeShowIsHarmless()
     shown.show();
     QVERIFY(QTest::qWaitForWindowExposed(&shown));
     QCOMPARE(shown.size(), QSize(300, 200));
+}
+
+namespace {
+
+struct Fit {
+    QString window;
+    QSize size;
+    QSize hint;
+    QSize minimum;
+    bool operator==(const Fit& other) const
+    {
+        return window == other.window && size == other.size && hint == other.hint && minimum == other.minimum;
+    }
+};
+
+// Every window open on a node whose every command fails with this message: how each is fitted, and
+// how many of their labels show the message.
+QList<Fit> fitsAfterFailures(const QString& message, int* showing)
+{
+    FakeKuboNode node;
+    if (!node.start())
+        return {};
+    WindowTour::failEveryCommand(node, message);
+    auto main = MainWindowFixture::openMainWindow(node);
+    const QList<WindowTour::Window> windows = WindowTour::openEveryWindow(
+        *main, QStringLiteral("bafybeigdyrzt5sfp7udm7hu76uh7y26nf3efuylqabf3oclgtqy55fbzdi"));
+    QTest::qWait(100); // the refits the answers asked for
+    QList<Fit> fits;
+    *showing = 0;
+    for (const WindowTour::Window& window : windows) {
+        fits.append({ window.name, window.widget->size(), window.widget->sizeHint(),
+            window.widget->minimumSizeHint() });
+        for (QLabel* label : window.widget->findChildren<QLabel*>()) {
+            if (label->window() == window.widget && label->isVisibleTo(window.widget)
+                && label->text().contains(message.left(200)))
+                ++*showing;
+        }
+    }
+    return fits;
+}
+
+QString describe(const Fit& fit)
+{
+    const auto text = [](const QSize& size) {
+        return QStringLiteral("%1x%2").arg(QString::number(size.width()), QString::number(size.height()));
+    };
+    return QStringLiteral("%1: size %2, hint %3, minimum %4")
+        .arg(fit.window, text(fit.size), text(fit.hint), text(fit.minimum));
+}
+
+} // namespace
+
+void TestDialogSizing::longNodeErrorsKeepEveryWindowsSize()
+{
+    // The same failures, once in a few words and once far longer than any window is wide: every
+    // window is fitted alike, asks for no more room, and shows the failure.
+    int shortShowing = 0;
+    int longShowing = 0;
+    const QList<Fit> shortFits = fitsAfterFailures(QStringLiteral("upstream failure"), &shortShowing);
+    const QList<Fit> longFits
+        = fitsAfterFailures(QStringLiteral("upstream failure ") + QString(2000, u'x'), &longShowing);
+    QVERIFY(!shortFits.isEmpty());
+    QCOMPARE(longFits.size(), shortFits.size());
+    for (qsizetype index = 0; index < shortFits.size(); ++index)
+        QVERIFY2(longFits.at(index) == shortFits.at(index),
+            qPrintable(
+                describe(shortFits.at(index)) + QStringLiteral(" became ") + describe(longFits.at(index))));
+    QVERIFY2(longShowing >= 6, qPrintable(QString::number(longShowing)));
+    QCOMPARE(longShowing, shortShowing);
+    MainWindowFixture::deleteTopLevelDialogs();
 }
 
 QTEST_MAIN(TestDialogSizing)

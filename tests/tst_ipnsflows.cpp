@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -366,9 +367,9 @@ private slots:
         QTest::addColumn<QString>("path"); // empty: nothing opens
         QTest::addColumn<QString>("status");
         const QString gatewayHost = QUrl(QString(kPublicGatewayBaseUrl)).host();
-        QTest::newRow("prefilled self")
-            << true << QStringLiteral("self") << gatewayHost << QStringLiteral("/ipns/self")
-            << QStringLiteral("Opening /ipns/self in browser\u2026");
+        QTest::newRow("prefilled peer id")
+            << true << QStringLiteral("12D3KooWtest") << gatewayHost << QStringLiteral("/ipns/12D3KooWtest")
+            << QStringLiteral("Opening /ipns/12D3KooWtest in browser\u2026");
         QTest::newRow("prefix and blanks")
             << true << QStringLiteral("  /ipns/ k51hash  ") << gatewayHost << QStringLiteral("/ipns/k51hash")
             << QStringLiteral("Opening /ipns/k51hash in browser\u2026");
@@ -394,6 +395,11 @@ private slots:
         QFETCH(QString, host);
         QFETCH(QString, path);
         QFETCH(QString, status);
+        // The node's identity is in: the prompt offers its peer id.
+        QTRY_VERIFY(ui->get()
+                        ->findChild<QLabel*>(QStringLiteral("peerIdLabel"))
+                        ->text()
+                        .contains(QStringLiteral("12D3KooWtest")));
         const QString statusBefore = ui->status();
         PromptSeen prompt;
         answerPrompt(&prompt, answer, accept);
@@ -401,7 +407,7 @@ private slots:
         QVERIFY(prompt.shown);
         QCOMPARE(prompt.title, QStringLiteral("Open via IPNS"));
         QCOMPARE(prompt.label, QStringLiteral("IPNS name (k51..., peer id, or /ipns/...):"));
-        QCOMPARE(prompt.text, QStringLiteral("self"));
+        QCOMPARE(prompt.text, QStringLiteral("12D3KooWtest"));
         if (path.isEmpty()) {
             QCOMPARE(recorder.urls.size(), 0);
             QCOMPARE(ui->status(), statusBefore);
@@ -413,6 +419,21 @@ private slots:
         QCOMPARE(recorder.urls.first().path(QUrl::FullyEncoded), path);
         QVERIFY(!recorder.urls.first().hasQuery() && !recorder.urls.first().hasFragment());
         QCOMPARE(ui->status(), status);
+    }
+
+    void openViaIpnsWithoutANodeOffersNoName()
+    {
+        QTRY_VERIFY(ui->get()
+                        ->findChild<QLabel*>(QStringLiteral("peerIdLabel"))
+                        ->text()
+                        .contains(QStringLiteral("12D3KooWtest")));
+        // The node goes away: its peer id is no longer known.
+        QMetaObject::invokeMethod(ui->get(), "onConnectionStatusChanged", Q_ARG(bool, false));
+        PromptSeen prompt;
+        answerPrompt(&prompt, QString(), false);
+        ui->action(QStringLiteral("Open via I&PNS..."))->trigger();
+        QVERIFY(prompt.shown);
+        QCOMPARE(prompt.text, QString());
     }
 
     void resolveThroughThePrompt()

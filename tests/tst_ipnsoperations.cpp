@@ -219,12 +219,12 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("expected");
         const QByteArray kuboError = R"({"Message":"could not resolve name","Code":0,"Type":"error"})";
-        QTest::newRow("resolve HTTP error quotes the whole body")
+        QTest::newRow("resolve HTTP error gives the node's message")
             << QStringLiteral("resolve") << 500 << QByteArray("  ") + kuboError + QByteArray("\n")
-            << QStringLiteral("Failed to resolve IPNS name: ") + QString::fromUtf8(kuboError);
+            << QStringLiteral("Failed to resolve IPNS name: could not resolve name");
         QTest::newRow("keys HTTP error")
             << QStringLiteral("keys") << 500 << kuboError
-            << QStringLiteral("Failed to list IPNS keys: ") + QString::fromUtf8(kuboError);
+            << QStringLiteral("Failed to list IPNS keys: could not resolve name");
         QTest::newRow("publish not JSON")
             << QStringLiteral("publish") << 200 << QByteArray("oops")
             << QStringLiteral("Failed to publish to IPNS: invalid JSON response");

@@ -145,7 +145,7 @@ void TestLogMasking::serviceAddFailureHidesTheToken_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
 
-    // A blank body leaves the network layer's error string, which quotes the request URL.
+    // A blank body leaves the status text: never the request URL, which carries the token.
     QTest::newRow("http error, blank body") << 502 << QByteArray();
     QTest::newRow("http error quoting the token")
         << 500 << QByteArray(R"({"Message":"key s3cr3t+t&k=n#x rejected","Code":0,"Type":"error"})");
@@ -170,8 +170,11 @@ void TestLogMasking::serviceAddFailureHidesTheToken()
     QVERIFY(failed.wait());
     const QString message = failed.first().first().toString();
     QVERIFY2(message.startsWith(u"Failed to add remote service 'pinata': "_s), qPrintable(message));
-    QVERIFY2(message.contains(u"***"_s), qPrintable(message));
+    // Where the node quotes the token, it is masked; the request URL never appears.
+    if (body.contains("s3cr3t"))
+        QVERIFY2(message.contains(u"***"_s), qPrintable(message));
     QVERIFY2(!message.contains(u"s3cr3t"_s), qPrintable(message));
+    QVERIFY2(!message.contains(u"/api/v0"_s), qPrintable(message));
 }
 
 void TestLogMasking::configSetFailureHidesTheValue()

@@ -2,6 +2,7 @@
 
 #include "appsettings.h"
 #include "fakekubonode.h"
+#include "fakepinstore.h"
 #include "ipfsclient.h"
 #include "refsparser.h"
 
@@ -405,24 +406,53 @@ private slots:
         QTRY_COMPARE(events.size(), 4);
     }
 
-    void refsInNodeOrder()
+    // Each block once, in the node's order, and a walk that stopped part-way is a failure.
+    void refsListEachBlockOnce()
     {
-        node->route(u"/refs"_s,
-            FakeKuboNode::streamed(
-                { "{\"Ref\":\"bafya\",\"Err\":\"\"}\n{\"Ref\":\"baf", "yb\",\"Err\":\"\"}\n",
-                    "{\"Ref\":\"bafya\",\"Err\":\"\"}\n  \nnot json\n[1]\n",
-                    "{\"Ref\":\"\",\"Cid\":\"bafyskipped\"}\n{\"Cid\":{\"/\":\"bafyc\"}}" },
-                5));
+        FakePinStore store;
+        const QString shared = store.addRaw(u"shared file"_s);
+        const QString folderA = store.addNode(u"folder a"_s, 1, { shared });
+        const QString folderB = store.addNode(u"folder b"_s, 0, { shared });
+        const QString root = store.addNode(u"root"_s, 1, { folderA, folderB });
+        store.serve(*node);
         QSignalSpy refs(client, &IpfsClient::refsReceived);
         QSignalSpy errors(client, &IpfsClient::errorOccurred);
-        client->fetchRefs(u"bafyroot"_s);
+
+        client->fetchRefs(root);
         QTRY_COMPARE(refs.count(), 1);
         QCOMPARE(errors.count(), 0);
-        QCOMPARE(refs.at(0).at(0).toString(), u"bafyroot"_s);
-        QCOMPARE(refs.at(0).at(1).toStringList(),
-            (QStringList { u"bafya"_s, u"bafyb"_s, u"bafya"_s, u"bafyc"_s }));
+        QCOMPARE(refs.at(0).at(0).toString(), root);
+        QCOMPARE(refs.at(0).at(1).toStringList(), (QStringList { folderA, shared, folderB }));
         QCOMPARE(node->requests(u"/refs"_s).at(0).query,
-            (QList<QPair<QString, QString>> { { u"arg"_s, u"bafyroot"_s }, { u"recursive"_s, u"true"_s } }));
+            (QList<QPair<QString, QString>> {
+                { u"arg"_s, root }, { u"recursive"_s, u"true"_s }, { u"unique"_s, u"true"_s } }));
+
+        store.dropBlock(folderB);
+        client->fetchRefs(root);
+        QTRY_COMPARE(refs.count(), 2);
+        QCOMPARE(refs.at(1).at(1).toStringList(), QStringList());
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(),
+            u"Failed to get refs for %1: block was not found locally (offline): ipld: could not find %2"_s.arg(
+                root, folderB));
+    }
+
+    void refsWalkError_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("none") << QByteArray("{\"Ref\":\"bafya\",\"Err\":\"\"}\n") << QString();
+        QTest::newRow("after refs") << QByteArray("{\"Ref\":\"bafya\",\"Err\":\"\"}\n{\"Ref\":\"\",\"Err\":\" gone \"}\n")
+                                    << u"gone"_s;
+        QTest::newRow("the first of two") << QByteArray("{\"Ref\":\"\",\"Err\":\"one\"}\n{\"Ref\":\"\",\"Err\":\"two\"}")
+                                          << u"one"_s;
+        QTest::newRow("not JSON") << QByteArray("\"Err\": no object") << QString();
+    }
+
+    void refsWalkError()
+    {
+        QFETCH(QByteArray, body);
+        QTEST(::refsWalkError(body), "error");
     }
 
     void parseRefsLine_data()

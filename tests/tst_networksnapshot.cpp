@@ -58,23 +58,65 @@ private slots:
             "endpoint_status": {"swarm_peers": {"ok": false, "error": ""},
                                 "dht_stats": {"ok": false, "error": ""},
                                 "bitswap_stat": {"ok": false, "error": ""}},
-            "swarm": {"summary": {"count": 0, "inbound": 0, "outbound": 0,
+            "swarm": {"summary": {"count": null, "inbound": null, "outbound": null,
                                   "latency_ms": {"min": null, "p50": null, "p95": null, "max": null}},
                       "peers": []},
-            "dht": {"dhts": [], "summary": {"total_dhts": 0, "total_buckets": 0, "total_peers": 0,
-                                            "connected_peers": 0}},
-            "bitswap": {"summary": {"peer_count": 0, "wantlist_size": 0},
-                        "counters": {"blocks_received": 0, "blocks_sent": 0, "data_received_bytes": 0,
-                                     "data_sent_bytes": 0, "duplicate_blocks_received": 0,
-                                     "duplicate_data_received_bytes": 0, "messages_received": 0},
+            "dht": {"dhts": [], "summary": {"total_dhts": null, "total_buckets": null, "total_peers": null,
+                                            "connected_peers": null}},
+            "bitswap": {"summary": {"peer_count": null, "wantlist_size": null},
+                        "counters": {"blocks_received": null, "blocks_sent": null, "data_received_bytes": null,
+                                     "data_sent_bytes": null, "duplicate_blocks_received": null,
+                                     "duplicate_data_received_bytes": null, "messages_received": null},
                         "peers": {"ids": []}, "wantlist": {"cids": []},
-                        "derived": {"traffic_total_bytes": 0, "dup_data_ratio": 0}},
-            "health": {"state": "unknown", "score_0_100": 0, "signals": [
+                        "derived": {"traffic_total_bytes": null, "dup_data_ratio": null}},
+            "health": {"state": "unknown", "score_0_100": null, "signals": [
                 {"key": "connectivity", "level": "unknown", "message": ""},
                 {"key": "routing", "level": "unknown", "message": ""},
                 {"key": "exchange", "level": "unknown", "message": ""}]}
         })");
         QCOMPARE(snapshot, expected);
+    }
+
+    // A request that failed after an earlier answer: nothing of that answer is shown as current.
+    void failedEndpointsShowNoNumbers()
+    {
+        State state;
+        state.swarmPeers = { u"/ip4/1.2.3.4/tcp/4001"_s };
+        state.swarmError = u"swarm down"_s;
+        state.dhtStats = dhtWith(3, 2);
+        state.dhtError = u"dht down"_s;
+        state.bitswapStat = bitswapWith(2, 1);
+        state.bitswapStat.insert(u"DataReceived"_s, 1000);
+        state.bitswapError = u"bitswap down"_s;
+        const QJsonObject snapshot = NetworkSnapshot::build(state, kNow);
+
+        const QJsonObject expected = parse(R"({
+            "swarm": {"summary": {"count": null, "inbound": null, "outbound": null,
+                                  "latency_ms": {"min": null, "p50": null, "p95": null, "max": null}},
+                      "peers": []},
+            "dht": {"dhts": [], "summary": {"total_dhts": null, "total_buckets": null, "total_peers": null,
+                                            "connected_peers": null}},
+            "bitswap": {"summary": {"peer_count": null, "wantlist_size": null},
+                        "counters": {"blocks_received": null, "blocks_sent": null, "data_received_bytes": null,
+                                     "data_sent_bytes": null, "duplicate_blocks_received": null,
+                                     "duplicate_data_received_bytes": null, "messages_received": null},
+                        "peers": {"ids": []}, "wantlist": {"cids": []},
+                        "derived": {"traffic_total_bytes": null, "dup_data_ratio": null}},
+            "endpoint_status": {"swarm_peers": {"ok": false, "error": "swarm down"},
+                                "dht_stats": {"ok": false, "error": "dht down"},
+                                "bitswap_stat": {"ok": false, "error": "bitswap down"}}
+        })");
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
+            QCOMPARE(snapshot.value(it.key()), it.value());
+        QVERIFY(snapshot[u"health"_s][u"score_0_100"_s].isNull());
+
+        // One endpoint answering is enough for its numbers, even zeros.
+        state.swarmOk = true;
+        state.swarmPeers.clear();
+        state.swarmError.clear();
+        const QJsonObject swarm = NetworkSnapshot::build(state, kNow)[u"swarm"_s][u"summary"_s].toObject();
+        QCOMPARE(swarm[u"count"_s], QJsonValue(0));
+        QCOMPARE(swarm[u"inbound"_s], QJsonValue(0));
     }
 
     // Every key of a filled snapshot, as the saved file holds it.
@@ -155,6 +197,7 @@ private slots:
         QFETCH(QByteArray, dht);
         QFETCH(QString, name);
         State state;
+        state.dhtOk = true;
         state.dhtStats = parse(dht);
         const QJsonObject snapshot = NetworkSnapshot::build(state, kNow);
         QCOMPARE(snapshot[u"dht"_s][u"dhts"_s][0][u"name"_s].toString(), name);
@@ -163,6 +206,7 @@ private slots:
     void directionOfEntryWithBothWords()
     {
         State state;
+        state.swarmOk = true;
         state.swarmPeers = { u"/outbound/inbound"_s };
         const QJsonObject snapshot = NetworkSnapshot::build(state, kNow);
         QCOMPARE(snapshot[u"swarm"_s][u"peers"_s][0][u"direction"_s].toString(), u"inbound"_s);
@@ -172,15 +216,16 @@ private slots:
     void ratioWithoutReceivedData()
     {
         State state;
+        state.bitswapOk = true;
         state.bitswapStat = parse(R"({"DataReceived": 0, "DupDataReceived": 250})");
-        QCOMPARE(
-            NetworkSnapshot::build(state, kNow)[u"bitswap"_s][u"derived"_s][u"dup_data_ratio"_s].toDouble(),
-            0.0);
+        QCOMPARE(NetworkSnapshot::build(state, kNow)[u"bitswap"_s][u"derived"_s][u"dup_data_ratio"_s],
+            QJsonValue(0.0));
     }
 
     void trafficTotalSaturates()
     {
         State state;
+        state.bitswapOk = true;
         state.bitswapStat = parse(R"({"DataReceived": "9223372036854775807", "DataSent": 10})");
         const QJsonValue total
             = NetworkSnapshot::build(state, kNow)[u"bitswap"_s][u"derived"_s][u"traffic_total_bytes"_s];
@@ -221,11 +266,11 @@ private slots:
         QTest::addColumn<int>("bitswapPeers");
         QTest::addColumn<int>("wantlist");
         QTest::addColumn<QString>("state");
-        QTest::addColumn<int>("score");
+        QTest::addColumn<int>("score"); // -1: no score
         QTest::addColumn<QStringList>("levels");
         QTest::addColumn<QStringList>("messages");
 
-        QTest::newRow("all failed") << -1 << -1 << -1 << 0 << u"unknown"_s << 0
+        QTest::newRow("all failed") << -1 << -1 << -1 << 0 << u"unknown"_s << -1
                                     << QStringList { u"unknown"_s, u"unknown"_s, u"unknown"_s }
                                     << QStringList { u"swarm down"_s, u"dht down"_s, u"bitswap down"_s };
         QTest::newRow("healthy, wantlist 100")
@@ -291,7 +336,7 @@ private slots:
 
         const QJsonObject health = NetworkSnapshot::build(input, kNow).value("health"_L1).toObject();
         QCOMPARE(health[u"state"_s].toString(), state);
-        QCOMPARE(health[u"score_0_100"_s].toInt(), score);
+        QCOMPARE(health[u"score_0_100"_s], score < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(score));
         const QJsonArray signalList = health[u"signals"_s].toArray();
         QCOMPARE(signalList.size(), 3);
         const QStringList keys { u"connectivity"_s, u"routing"_s, u"exchange"_s };

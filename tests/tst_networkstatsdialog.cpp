@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "modaldialogdriver.h"
@@ -152,9 +153,11 @@ private slots:
         QTRY_VERIFY(!jsonText().isEmpty());
         QJsonObject snapshot = shownSnapshot();
         QCOMPARE(snapshot[u"dht"_s][u"summary"_s][u"total_peers"_s].toInt(), 20);
-        QCOMPARE(snapshot[u"swarm"_s][u"summary"_s][u"count"_s].toInt(), 0);
-        QCOMPARE(snapshot[u"bitswap"_s][u"counters"_s][u"data_received_bytes"_s].toInt(), 0);
+        // What has not answered yet is unknown, not zero.
+        QVERIFY(snapshot[u"swarm"_s][u"summary"_s][u"count"_s].isNull());
+        QVERIFY(snapshot[u"bitswap"_s][u"counters"_s][u"data_received_bytes"_s].isNull());
         QCOMPARE(child<QLabel>("routingLabel")->text(), u"Routing: DHT peers = 7, DHT views = 1"_s);
+        QCOMPARE(child<QLabel>("connectivityLabel")->text(), u"Connectivity: swarm peers = unknown"_s);
         QCOMPARE(statusLabel()->text(), u"Loading swarm, DHT, and bitswap stats..."_s);
         QVERIFY(!refresh()->isEnabled());
 
@@ -183,13 +186,16 @@ private slots:
         node->route(u"/bitswap/stat"_s, FakeKuboNode::kuboError(u"bitswap offline"_s));
         openLoaded();
         QCOMPARE(statusLabel()->text(), u"Network diagnostics loaded with partial errors."_s);
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages().last(), u"Network diagnostics loaded with errors"_s);
         const QJsonObject snapshot = shownSnapshot();
         const QString error = snapshot[u"endpoint_status"_s][u"bitswap_stat"_s][u"error"_s].toString();
         QVERIFY2(error.startsWith("Failed to get bitswap stats: "_L1), qPrintable(error));
         QCOMPARE(snapshot[u"health"_s][u"signals"_s][2][u"message"_s].toString(), error);
         QVERIFY(snapshot[u"endpoint_status"_s][u"swarm_peers"_s][u"ok"_s].toBool());
+        QVERIFY(child<QLabel>("exchangeLabel")
+                    ->text()
+                    .startsWith("Exchange: bitswap peers = unknown, wantlist = unknown, health = "_L1));
 
         // A new refresh forgets the old failure.
         routeHealthy();
@@ -197,6 +203,21 @@ private slots:
         QTRY_VERIFY(refresh()->isEnabled());
         QCOMPARE(statusMessages().last(), u"Network diagnostics loaded"_s);
         QCOMPARE(shownSnapshot()[u"endpoint_status"_s][u"bitswap_stat"_s][u"error"_s].toString(), QString());
+    }
+
+    void everyFailureSaysTheWindowFailed()
+    {
+        for (const QString& command : { u"/swarm/peers"_s, u"/stats/dht"_s, u"/bitswap/stat"_s })
+            node->route(command, FakeKuboNode::kuboError(u"this action must be run in online mode"_s));
+        openLoaded();
+        QCOMPARE(statusLabel()->text(), u"Network diagnostics failed to load."_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
+        QCOMPARE(statusMessages().last(), u"Network diagnostics failed to load"_s);
+        QCOMPARE(child<QLabel>("connectivityLabel")->text(), u"Connectivity: swarm peers = unknown"_s);
+        QCOMPARE(
+            child<QLabel>("routingLabel")->text(), u"Routing: DHT peers = unknown, DHT views = unknown"_s);
+        QCOMPARE(child<QLabel>("exchangeLabel")->text(),
+            u"Exchange: bitswap peers = unknown, wantlist = unknown, health = unknown"_s);
     }
 
     void copyNeedsASnapshot()
@@ -290,7 +311,7 @@ private slots:
             QVERIFY(status->isEmpty());
             return;
         }
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages(), QStringList { u"Failed to save network snapshot"_s });
     }
 };

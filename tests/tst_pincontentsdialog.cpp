@@ -17,6 +17,7 @@
 #include "appsettings.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
+#include "mainwindowharness.h"
 #include "pincontentsdialog.h"
 
 namespace {
@@ -284,10 +285,8 @@ private slots:
         QTest::newRow("extension guessed") << QStringLiteral("photo") << png << QStringLiteral("photo.png");
         QTest::newRow("own extension kept")
             << QStringLiteral("photo.jpeg") << png << QStringLiteral("photo.jpeg");
-        QTest::newRow("unnamed pin") << QStringLiteral("—") << QByteArray("%PDF-1.4")
-                                     << QStringLiteral("—.pdf");
         QTest::newRow("no name at all")
-            << QString() << QByteArray("text") << QStringLiteral("root-file-bafkreisingl");
+            << QString() << QByteArray("text") << QStringLiteral("bafkreisinglefileroot");
         QTest::newRow("hostile display name")
             << QStringLiteral("../../x") << QByteArray("t") << QStringLiteral(".._.._x");
     }
@@ -308,6 +307,41 @@ private slots:
         saveAllInto(dialog, target.path());
         QCOMPARE(filesBelow(target.path()), QStringList { savedAs });
         QCOMPARE(contents(target.filePath(savedAs)), data);
+    }
+
+    // From the pin table: the pin's own name, and its CID for a pin without one (whose Name
+    // column shows a placeholder).
+    void singleFilePinFromTheTable_data()
+    {
+        QTest::addColumn<QString>("pinName");
+        QTest::addColumn<QString>("savedAs");
+        QTest::newRow("named pin") << QStringLiteral("invoice") << QStringLiteral("invoice.pdf");
+        QTest::newRow("unnamed pin") << QString() << QStringLiteral("bafkreisinglefileroot.pdf");
+    }
+
+    void singleFilePinFromTheTable()
+    {
+        QFETCH(QString, pinName);
+        QFETCH(QString, savedAs);
+        const QString cid = QStringLiteral("bafkreisinglefileroot");
+        lsAnswers.insert(cid, FakeKuboNode::json(listing(cid, {})));
+        kinds.insert(cid, QStringLiteral("file"));
+        catAnswers.insert(cid, FakeKuboNode::text("%PDF-1.4"));
+        MainWindowHarness ui(node);
+        PinEntry pin;
+        pin.cid = cid;
+        pin.type = QStringLiteral("recursive");
+        pin.name = pinName;
+        ui.setRows({ pin });
+        ui.contextMenuAt(ui.rowOf(cid), QStringLiteral("List files / Export\u2026"));
+        const QList<PinContentsDialog*> dialogs = ui.get()->findChildren<PinContentsDialog*>();
+        QCOMPARE(dialogs.size(), 1);
+        QTRY_VERIFY(loaded(dialogs.first()));
+
+        QTemporaryDir target;
+        saveAllInto(dialogs.first(), target.path());
+        QCOMPARE(filesBelow(target.path()), QStringList { savedAs });
+        QCOMPARE(contents(target.filePath(savedAs)), QByteArray("%PDF-1.4"));
     }
 
     void chunkedFileRoot()

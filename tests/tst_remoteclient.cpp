@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "fakekubonode.h"
+#include "fakeremotepins.h"
 #include "ipfsclient.h"
 
 using namespace Qt::StringLiterals;
@@ -114,6 +115,10 @@ private slots:
     void answers_data();
     void answers();
     void valuesReachTheNodeUnchanged();
+    void fakeServiceListsAsTheNodeDoes_data();
+    void fakeServiceListsAsTheNodeDoes();
+    void statusRequestsTakeTurnsPerService();
+    void pinRequestsTakeTurnsPerService();
 };
 
 void TestRemoteClient::queryItems_data()
@@ -130,9 +135,10 @@ void TestRemoteClient::queryItems_data()
     QTest::newRow("pin add, blank name and no background")
         << u"pinAdd"_s << QStringList { u"bafyA"_s, u"svc"_s, u"   "_s } << false
         << QueryItems { { u"arg"_s, u"bafyA"_s }, { u"service"_s, u"svc"_s } };
-    QTest::newRow("pin status, no status filter")
+    QTest::newRow("pin status, every status")
         << u"pinStatus"_s << QStringList { u" bafyA "_s, u"\tsvc "_s } << false
-        << QueryItems { { u"cid"_s, u"bafyA"_s }, { u"service"_s, u"svc"_s } };
+        << QueryItems { { u"cid"_s, u"bafyA"_s }, { u"service"_s, u"svc"_s }, { u"status"_s, u"queued"_s },
+               { u"status"_s, u"pinning"_s }, { u"status"_s, u"pinned"_s }, { u"status"_s, u"failed"_s } };
     QTest::newRow("service list") << u"servicesList"_s << QStringList { QString() } << false
                                   << QueryItems { { u"stat"_s, u"false"_s } };
     QTest::newRow("service list by name")
@@ -230,7 +236,7 @@ void TestRemoteClient::answers_data()
 
     const QStringList pin { u" bafyA "_s, u" svc "_s };
     const QByteArray nodeError = R"({"Message":"BODYMARK","Code":0,"Type":"error"})";
-    const QString nodeErrorText = QString::fromUtf8(nodeError);
+    const QString nodeErrorText = u"BODYMARK"_s; // the node's message, never its whole error object
 
     QTest::newRow("pin add: empty body is queued")
         << u"pinAdd"_s << pin << 200 << QByteArray() << u"remotePinQueued: bafyA | svc"_s;
@@ -241,7 +247,7 @@ void TestRemoteClient::answers_data()
     QTest::newRow("pin add: error member")
         << u"pinAdd"_s << pin << 200 << QByteArray(R"({"Error":" quota "})")
         << u"remotePinQueueFailed: bafyA | svc | Remote pin failed for bafyA: quota"_s;
-    QTest::newRow("pin add: http error quotes the body")
+    QTest::newRow("pin add: http error gives the node's message")
         << u"pinAdd"_s << pin << 500 << nodeError
         << u"remotePinQueueFailed: bafyA | svc | Remote pin failed for bafyA: "_s + nodeErrorText;
     QTest::newRow("pin add: http error with blank body")
@@ -268,9 +274,9 @@ void TestRemoteClient::answers_data()
     QTest::newRow("pin status: error member")
         << u"pinStatus"_s << pin << 200 << QByteArray(R"({"Error":"no such service"})")
         << u"remotePinStatusFailed: bafyA | svc | Remote pin status failed for bafyA: no such service"_s;
-    QTest::newRow("pin status: http error ignores the body")
+    QTest::newRow("pin status: http error gives the node's message")
         << u"pinStatus"_s << pin << 500 << nodeError
-        << u"remotePinStatusFailed: bafyA | svc | Remote pin status failed for bafyA: *"_s;
+        << u"remotePinStatusFailed: bafyA | svc | Remote pin status failed for bafyA: "_s + nodeErrorText;
 
     const QStringList list { QString() };
     QTest::newRow("list: empty") << u"servicesList"_s << list << 200 << QByteArray(R"({"RemoteServices":[]})")
@@ -286,7 +292,7 @@ void TestRemoteClient::answers_data()
         << u"servicesList"_s << list << 200 << QByteArray(R"({"Error":" denied "})")
         << u"remoteServicesFailed: denied"_s;
     QTest::newRow("list: http error") << u"servicesList"_s << list << 500 << nodeError
-                                      << u"remoteServicesFailed: Remote service request failed: *"_s;
+                                      << u"remoteServicesFailed: Remote service request failed: "_s + nodeErrorText;
 
     const QStringList test { u" pinata "_s };
     QTest::newRow("test: listed")
@@ -314,7 +320,7 @@ void TestRemoteClient::answers_data()
         << u"remoteServiceTested: pinata | false | Remote service request failed: invalid JSON response."_s;
     QTest::newRow("test: http error")
         << u"serviceTest"_s << test << 500 << nodeError
-        << u"remoteServiceTested: pinata | false | Remote service request failed: *"_s;
+        << u"remoteServiceTested: pinata | false | Remote service request failed: "_s + nodeErrorText;
 
     const QStringList add { u" pinata "_s, u"https://e"_s, u"tok"_s };
     QTest::newRow("add: empty body") << u"serviceAdd"_s << add << 200 << QByteArray()
@@ -326,7 +332,7 @@ void TestRemoteClient::answers_data()
     QTest::newRow("add: error member")
         << u"serviceAdd"_s << add << 200 << QByteArray(R"({"Error":" exists "})")
         << u"remoteServiceAddFailed: Failed to add remote service 'pinata': exists"_s;
-    QTest::newRow("add: http error quotes the body")
+    QTest::newRow("add: http error gives the node's message")
         << u"serviceAdd"_s << add << 500 << nodeError
         << u"remoteServiceAddFailed: Failed to add remote service 'pinata': "_s + nodeErrorText;
 
@@ -336,7 +342,7 @@ void TestRemoteClient::answers_data()
     QTest::newRow("remove: error member")
         << u"serviceRemove"_s << remove << 200 << QByteArray(R"({"Error":"not found"})")
         << u"remoteServiceRemoveFailed: Failed to remove remote service 'pinata': not found"_s;
-    QTest::newRow("remove: client error quotes the body")
+    QTest::newRow("remove: client error gives the node's message")
         << u"serviceRemove"_s << remove << 400 << nodeError
         << u"remoteServiceRemoveFailed: Failed to remove remote service 'pinata': "_s + nodeErrorText;
     QTest::newRow("remove: http error with blank body")
@@ -390,6 +396,128 @@ void TestRemoteClient::valuesReachTheNodeUnchanged()
     QCOMPARE(request.queryValues(u"arg"_s),
         (QStringList { u"my+svc"_s, u"https://api.example/psa?x=1&y=2"_s, token }));
     QVERIFY2(!request.rawQuery.contains(u'+'), qPrintable(request.rawQuery));
+}
+
+void TestRemoteClient::fakeServiceListsAsTheNodeDoes_data()
+{
+    QTest::addColumn<QueryItems>("query");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    const QueryItems svc { { u"service"_s, u"svc"_s } };
+    QTest::newRow("without a status only pinned pins")
+        << svc << 200 << QByteArray("{\"Cid\":\"bafyP\",\"Name\":\"\",\"Status\":\"pinned\"}\n");
+    QTest::newRow("several statuses are several items")
+        << svc + QueryItems { { u"status"_s, u"failed"_s }, { u"status"_s, u"queued"_s } } << 200
+        << QByteArray("{\"Cid\":\"bafyQ\",\"Name\":\"\",\"Status\":\"queued\"}\n"
+                      "{\"Cid\":\"bafyF\",\"Name\":\"\",\"Status\":\"failed\"}\n");
+    QTest::newRow("several cids in one request")
+        << svc
+            + QueryItems { { u"cid"_s, u"bafyF"_s }, { u"cid"_s, u"bafyP"_s }, { u"status"_s, u"queued"_s },
+                  { u"status"_s, u"pinning"_s }, { u"status"_s, u"pinned"_s }, { u"status"_s, u"failed"_s } }
+        << 200
+        << QByteArray("{\"Cid\":\"bafyP\",\"Name\":\"\",\"Status\":\"pinned\"}\n"
+                      "{\"Cid\":\"bafyF\",\"Name\":\"\",\"Status\":\"failed\"}\n");
+    QTest::newRow("a comma is no separator")
+        << svc + QueryItems { { u"status"_s, u"queued,failed"_s } } << 500
+        << FakeKuboNode::kuboError(u"status \"queued,failed\" is not valid"_s).chunks.first().data;
+    QTest::newRow("unknown service") << QueryItems { { u"service"_s, u"other"_s } } << 500
+                                     << FakeKuboNode::kuboError(u"service not known"_s).chunks.first().data;
+}
+
+void TestRemoteClient::fakeServiceListsAsTheNodeDoes()
+{
+    QFETCH(QueryItems, query);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    FakeRemotePins service(u"svc"_s);
+    service.set(u"bafyP"_s, u"pinned"_s);
+    service.set(u"bafyQ"_s, u"queued"_s);
+    service.set(u"bafyF"_s, u"failed"_s);
+    FakeKuboNode::Request request;
+    request.query = query;
+    const FakeKuboNode::Response response = service.answer(request);
+    QByteArray sent;
+    for (const FakeKuboNode::Chunk& chunk : response.chunks)
+        sent += chunk.data;
+    QCOMPARE(response.status, status);
+    QCOMPARE(sent, body);
+}
+
+// One status request per service at a time, ten CIDs at most in each; every CID asked is answered
+// once, a failed pin as failed.
+void TestRemoteClient::statusRequestsTakeTurnsPerService()
+{
+    FakeKuboNode node;
+    QVERIFY(node.start());
+    node.route(u"/pin/remote/ls"_s, [](const FakeKuboNode::Request& request) {
+        return request.queryValue(u"service"_s) == u"svc" ? FakeKuboNode::held() : FakeKuboNode::json("");
+    });
+    FakeRemotePins service(u"svc"_s);
+    service.set(u"cid00"_s, u"failed"_s);
+    service.set(u"cid01"_s, u"queued"_s);
+    service.set(u"cid12"_s, u"pinned"_s);
+    IpfsClient client;
+    client.setEndpoint(node.host(), node.port());
+    watch(client);
+
+    QStringList cids;
+    for (int i = 0; i < 25; ++i)
+        cids << u"cid%1"_s.arg(i, 2, 10, QLatin1Char('0'));
+    client.fetchRemotePinStatus(cids, u"svc"_s);
+    client.fetchRemotePinStatus(u"cid24"_s, u"svc"_s); // already waiting: asked once
+    client.fetchRemotePinStatus(u"other"_s, u"svc2"_s); // another service does not wait
+    QTRY_COMPARE(events, QStringList { u"remotePinStatusReceived: other | svc2 | not-found"_s });
+
+    QList<QStringList> asked;
+    for (int answered : { 10, 20, 25 }) {
+        QTRY_COMPARE(node.heldCount(u"/pin/remote/ls"_s), 1);
+        const FakeKuboNode::Request request = node.heldRequests(u"/pin/remote/ls"_s).first();
+        asked << request.queryValues(u"cid"_s);
+        QCOMPARE(request.queryValues(u"status"_s),
+            (QStringList { u"queued"_s, u"pinning"_s, u"pinned"_s, u"failed"_s }));
+        node.releaseHeld(u"/pin/remote/ls"_s, service.answer(request));
+        QTRY_COMPARE(events.filter(u"| svc |"_s).size(), answered);
+    }
+    QCOMPARE(asked, (QList<QStringList> { cids.mid(0, 10), cids.mid(10, 10), cids.mid(20) }));
+    QCOMPARE(events.value(1), u"remotePinStatusReceived: cid00 | svc | failed"_s);
+    QCOMPARE(events.value(2), u"remotePinStatusReceived: cid01 | svc | queued"_s);
+    QCOMPARE(events.value(3), u"remotePinStatusReceived: cid02 | svc | not-found"_s);
+    QCOMPARE(events.value(13), u"remotePinStatusReceived: cid12 | svc | pinned"_s);
+    QCOMPARE(node.requestCount(u"/pin/remote/ls"_s), 4);
+}
+
+// A few pin requests per service at a time, in the order asked; each is answered once.
+void TestRemoteClient::pinRequestsTakeTurnsPerService()
+{
+    FakeKuboNode node;
+    QVERIFY(node.start());
+    node.route(u"/pin/remote/add"_s, FakeKuboNode::held());
+    IpfsClient client;
+    client.setEndpoint(node.host(), node.port());
+    watch(client);
+
+    constexpr int pins = 7;
+    for (int i = 0; i < pins; ++i)
+        client.remotePinAdd(u"cid%1"_s.arg(i), u"svc"_s, u"label"_s, true);
+    QCOMPARE(logLines.size(), 3); // sent inside the calls; the others wait their turn
+
+    for (int answered = 0; answered < pins; ++answered) {
+        QTRY_COMPARE(node.heldCount(u"/pin/remote/add"_s), qMin(3, pins - answered));
+        node.releaseHeld(u"/pin/remote/add"_s,
+            answered == 0 ? FakeKuboNode::kuboError(u"quota exceeded"_s) : FakeKuboNode::json("{}"), 1);
+        QTRY_COMPARE(events.size(), answered + 1);
+    }
+    const QString failure = u"remotePinQueueFailed: cid0 | svc | Remote pin failed for cid0: "_s;
+    QVERIFY2(events.first().startsWith(failure) && events.first().contains(u"quota exceeded"_s),
+        qPrintable(events.first()));
+    QCOMPARE(events.filter(u"remotePinQueued: "_s).size(), pins - 1);
+    QStringList sent;
+    for (const FakeKuboNode::Request& request : node.requests(u"/pin/remote/add"_s))
+        sent << request.queryValue(u"arg"_s);
+    QCOMPARE(sent,
+        (QStringList { u"cid0"_s, u"cid1"_s, u"cid2"_s, u"cid3"_s, u"cid4"_s, u"cid5"_s, u"cid6"_s }));
 }
 
 QTEST_GUILESS_MAIN(TestRemoteClient)

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "appsettings.h"
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "remoteservicesdialog.h"
@@ -388,7 +389,7 @@ void TestRemoteServicesDialog::answersOfTheNode()
     QCOMPARE(box.text, message);
     QTRY_VERIFY(!window.busy());
     QCOMPARE(window.status()->text(), message);
-    QCOMPARE(window.status()->styleSheet(), icon == QMessageBox::Warning ? u"color: darkred;"_s : QString());
+    QCOMPARE(window.status()->styleSheet(), icon == QMessageBox::Warning ? errorTextStyle() : QString());
     QCOMPARE(window.statusBarTexts().last(), statusBar);
     // A failure keeps what the user typed, the token included.
     QCOMPARE(window.token()->text(), u"tok"_s);
@@ -401,7 +402,7 @@ void TestRemoteServicesDialog::failedListingShowsNoBox()
     window.open();
     const QString message = u"Remote service request failed: invalid JSON response."_s;
     QCOMPARE(window.status()->text(), message);
-    QCOMPARE(window.status()->styleSheet(), u"color: darkred;"_s);
+    QCOMPARE(window.status()->styleSheet(), errorTextStyle());
     QCOMPARE(window.statusBarTexts(), QStringList { message });
     QVERIFY(window.boxes.seen.isEmpty());
 }

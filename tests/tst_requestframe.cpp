@@ -307,6 +307,24 @@ private slots:
         waitForRepliesReleased();
     }
 
+    // Slow metadata walks fill their queues; a request the user is waiting for still goes out at once.
+    void interactiveRequestsDoNotWaitBehindMetadata()
+    {
+        node->route(QStringLiteral("/refs"), FakeKuboNode::held());
+        node->route(QStringLiteral("/dag/stat"), FakeKuboNode::held());
+        for (int i = 0; i < 40; ++i) {
+            client->fetchRefs(QStringLiteral("bafyslow%1").arg(i));
+            client->fetchObjectStat(QStringLiteral("bafyslow%1").arg(i));
+        }
+        QTRY_COMPARE(node->heldCount(QStringLiteral("/refs")), 8);
+        QTRY_COMPARE(node->heldCount(QStringLiteral("/dag/stat")), 24);
+        QSignalSpy info(client, &IpfsClient::nodeInfoReceived);
+        client->fetchNodeInfo();
+        QVERIFY(info.wait());
+        node->releaseHeld(QStringLiteral("/refs"), FakeKuboNode::json(""));
+        node->releaseHeld(QStringLiteral("/dag/stat"), FakeKuboNode::json("{}"));
+    }
+
     void parseKuboReply_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -318,9 +336,13 @@ private slots:
         const QString action = QStringLiteral("get repo stat");
         const QByteArray errorBody = R"({"Message":"repo locked","Code":0,"Type":"error"})";
         QTest::newRow("object") << QByteArray(R"({"RepoSize":1})") << false << true << QString() << true;
-        QTest::newRow("HTTP error quotes the whole body")
-            << (errorBody + "\n") << true << false
-            << QStringLiteral("Failed to get repo stat: %1").arg(QString::fromUtf8(errorBody)) << false;
+        QTest::newRow("HTTP error gives the node's message")
+            << (errorBody + "\n") << true << false << QStringLiteral("Failed to get repo stat: repo locked")
+            << false;
+        QTest::newRow("HTTP error, plain text") << QByteArray("403 - Forbidden\n") << true << false
+                                               << QStringLiteral("Failed to get repo stat: 403 - Forbidden") << false;
+        QTest::newRow("HTTP error, a page") << QByteArray("<html><body>Bad gateway</body></html>") << true << false
+                                           << QStringLiteral("Failed to get repo stat: Connection refused") << false;
         QTest::newRow("HTTP error, empty body")
             << QByteArray() << true << false << QStringLiteral("Failed to get repo stat: Connection refused")
             << false;

@@ -4,12 +4,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
 #include "appsettings.h"
+#include "endpointinput.h"
 #include "settingsdialog.h"
+
+using namespace Qt::StringLiterals;
 
 class TestSettingsDialog : public QObject
 {
@@ -22,6 +26,10 @@ class TestSettingsDialog : public QObject
     static QLineEdit* originEdit(SettingsDialog& d)
     {
         return d.findChild<QLineEdit*>(QStringLiteral("originEdit"));
+    }
+    static QSpinBox* portSpin(SettingsDialog& d)
+    {
+        return d.findChild<QSpinBox*>(QStringLiteral("portSpin"));
     }
     static QSpinBox* intervalSpin(SettingsDialog& d)
     {
@@ -178,6 +186,118 @@ private slots:
         const QStringList keys = appSettings().allKeys();
         for (const QString& key : keys)
             QVERIFY2(key.startsWith(QLatin1String("Dialogs/SettingsDialog/")), qPrintable(key));
+    }
+
+    void endpointInput_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port"); // 0: the text names none
+        QTest::addColumn<QString>("refusal"); // "", "port" or "other"
+        const QString none;
+        QTest::newRow("empty") << u"  "_s << none << 0 << none;
+        QTest::newRow("address") << u" 127.0.0.1 "_s << u"127.0.0.1"_s << 0 << none;
+        QTest::newRow("name") << u"node.lan"_s << u"node.lan"_s << 0 << none;
+        QTest::newRow("IPv6") << u"::1"_s << u"::1"_s << 0 << none;
+        QTest::newRow("IPv6 in brackets") << u"[::1]"_s << u"::1"_s << 0 << none;
+        QTest::newRow("host and port") << u"127.0.0.1:5002"_s << u"127.0.0.1"_s << 5002 << none;
+        QTest::newRow("IPv6 and port") << u"[::1]:5003"_s << u"::1"_s << 5003 << none;
+        QTest::newRow("pasted URL") << u"http://127.0.0.1:5001/"_s << u"127.0.0.1"_s << 5001 << none;
+        QTest::newRow("URL with a path")
+            << u"HTTP://Node.LAN:5004/webui?x#y"_s << u"node.lan"_s << 5004 << none;
+        QTest::newRow("URL of IPv6") << u"http://[::1]:5005/api/v0"_s << u"::1"_s << 5005 << none;
+        QTest::newRow("URL without port") << u"http://localhost"_s << u"localhost"_s << 80 << none;
+        QTest::newRow("scheme twice") << u"http://http://127.0.0.1:5001/"_s << none << 0 << u"other"_s;
+        QTest::newRow("https") << u"https://127.0.0.1:5001"_s << none << 0 << u"other"_s;
+        QTest::newRow("other scheme") << u"ftp://127.0.0.1"_s << none << 0 << u"other"_s;
+        QTest::newRow("credentials") << u"http://user:pw@127.0.0.1:5001"_s << none << 0 << u"other"_s;
+        QTest::newRow("blank inside") << u"my node"_s << none << 0 << u"other"_s;
+        QTest::newRow("path without scheme") << u"127.0.0.1:5001/api"_s << none << 0 << u"other"_s;
+        QTest::newRow("not IPv6") << u"12:34:zz"_s << none << 0 << u"other"_s;
+        QTest::newRow("empty URL host") << u"http://:5001"_s << none << 0 << u"other"_s;
+        QTest::newRow("port 0") << u"127.0.0.1:0"_s << none << 0 << u"port"_s;
+        QTest::newRow("port 99999") << u"127.0.0.1:99999"_s << none << 0 << u"port"_s;
+        QTest::newRow("URL port 99999") << u"http://127.0.0.1:99999/"_s << none << 0 << u"port"_s;
+        QTest::newRow("port not a number") << u"127.0.0.1:abc"_s << none << 0 << u"port"_s;
+        QTest::newRow("empty port") << u"127.0.0.1:"_s << none << 0 << u"port"_s;
+    }
+
+    void endpointInput()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, refusal);
+        const EndpointInput input = parseEndpointInput(text);
+        if (refusal.isEmpty())
+            QVERIFY2(input.error.isEmpty(), qPrintable(input.error));
+        else if (refusal == QLatin1String("port"))
+            QCOMPARE(input.error, endpointPortError());
+        else
+            QVERIFY(!input.error.isEmpty() && input.error != endpointPortError());
+        QTEST(input.host, "host");
+        QTEST(input.port, "port");
+    }
+
+    // Typed as a user types, then OK clicked with the mouse (which takes the focus from the fields).
+    void okTakesOrRefusesTheTypedEndpoint_data()
+    {
+        QTest::addColumn<QString>("hostText");
+        QTest::addColumn<QString>("portText");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("shownPort"); // as the port field reads after OK
+        QTest::newRow("plain") << u"127.0.0.1"_s << u"5002"_s << true << u"127.0.0.1"_s << u"5002"_s;
+        QTest::newRow("pasted URL") << u"http://127.0.0.1:5001/"_s << u"6000"_s << true << u"127.0.0.1"_s
+                                    << u"5001"_s;
+        QTest::newRow("scheme twice")
+            << u"http://http://127.0.0.1:5001/"_s << u"6000"_s << false << QString() << u"6000"_s;
+        QTest::newRow("port 0") << u"127.0.0.1"_s << u"0"_s << false << QString() << u"0"_s;
+        QTest::newRow("port 99999") << u"127.0.0.1"_s << u"99999"_s << false << QString() << u"99999"_s;
+    }
+
+    void okTakesOrRefusesTheTypedEndpoint()
+    {
+        QFETCH(QString, hostText);
+        QFETCH(QString, portText);
+        QFETCH(bool, accepted);
+        SettingsDialog dialog;
+        dialog.setPort(4000);
+        bool openAfterOk = false;
+        QString shownPort;
+        QString shownError;
+        QTimer::singleShot(0, &dialog, [&] {
+            hostEdit(dialog)->setFocus();
+            QTest::keyClicks(hostEdit(dialog), hostText);
+            portSpin(dialog)->setFocus();
+            portSpin(dialog)->selectAll();
+            QTest::keyClicks(portSpin(dialog), portText);
+            QTest::mouseClick(button(dialog, QDialogButtonBox::Ok), Qt::LeftButton);
+            openAfterOk = dialog.isVisible();
+            shownPort = portSpin(dialog)->text();
+            auto* error = dialog.findChild<QLabel*>(QStringLiteral("endpointErrorLabel"));
+            shownError = error && error->isVisibleTo(&dialog) ? error->text() : QString();
+            if (openAfterOk)
+                button(dialog, QDialogButtonBox::Cancel)->click();
+        });
+        QCOMPARE(dialog.exec() == QDialog::Accepted, accepted);
+        QCOMPARE(openAfterOk, !accepted);
+        QTEST(shownPort, "shownPort");
+        QCOMPARE(shownError.isEmpty(), accepted);
+        if (accepted) {
+            QTEST(dialog.host(), "host");
+            QTEST(hostEdit(dialog)->text(), "host");
+            QTEST(QString::number(dialog.port()), "shownPort");
+        }
+    }
+
+    void portArrowsStayWithinValidPorts()
+    {
+        SettingsDialog dialog;
+        dialog.setPort(65535);
+        portSpin(dialog)->stepUp();
+        QCOMPARE(dialog.port(), quint16(65535));
+        dialog.setPort(1);
+        portSpin(dialog)->stepDown();
+        QCOMPARE(dialog.port(), quint16(1));
     }
 
     void okAcceptsWithoutWritingSettings()

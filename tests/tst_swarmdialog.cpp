@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "displaytext.h"
 #include "fakekubonode.h"
 #include "ipfsclient.h"
 #include "modaldialogdriver.h"
@@ -176,6 +177,10 @@ private slots:
             { u"/swarm/peers"_s, u"/swarm/addrs"_s, u"/swarm/addrs/listen"_s, u"/bootstrap/list"_s })
             node->route(command, FakeKuboNode::held());
         QVERIFY(!button("bootstrapRemoveAllButton")->isEnabled());
+        // Nothing has loaded: no count is known yet.
+        QCOMPARE(child<QLabel>("summaryLabel")->text(),
+            u"Connected peers: unknown | Listen addrs: unknown | Known peers: unknown | Bootstrap peers: "
+            "unknown"_s);
         dialog->show();
         QCOMPARE(statusLabel()->text(), u"Loading swarm diagnostics..."_s);
         QCOMPARE(statusMessages(), QStringList { u"Fetching swarm and bootstrap diagnostics..."_s });
@@ -215,16 +220,54 @@ private slots:
         QCOMPARE(node->requestCount(u"/swarm/peers"_s), 1);
     }
 
+    void failedPartStillCompletesRefresh_data()
+    {
+        QTest::addColumn<QStringList>("failing"); // commands that answer an error
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("finalStatus");
+        QTest::newRow("listen addresses")
+            << QStringList { u"/swarm/addrs/listen"_s }
+            << u"Connected peers: 2 | Listen addrs: unknown | Known peers: 3 | Bootstrap peers: 3"_s
+            << u"Swarm diagnostics loaded with errors"_s;
+        // An offline daemon keeps its bootstrap list but has no swarm.
+        QTest::newRow("offline node")
+            << QStringList { u"/swarm/peers"_s, u"/swarm/addrs"_s, u"/swarm/addrs/listen"_s }
+            << u"Connected peers: unknown | Listen addrs: unknown | Known peers: unknown | Bootstrap peers: 3"_s
+            << u"Swarm diagnostics loaded with errors"_s;
+        QTest::newRow("everything")
+            << QStringList { u"/swarm/peers"_s, u"/swarm/addrs"_s, u"/swarm/addrs/listen"_s,
+                   u"/bootstrap/list"_s }
+            << u"Connected peers: unknown | Listen addrs: unknown | Known peers: unknown | Bootstrap peers: "
+               "unknown"_s
+            << u"Swarm diagnostics failed to load"_s;
+    }
+
     void failedPartStillCompletesRefresh()
     {
-        node->route(u"/swarm/addrs/listen"_s, FakeKuboNode::kuboError(u"listen broke"_s));
-        openLoaded();
-        QVERIFY(statusLabel()->text().startsWith("Failed to fetch listen addresses: "_L1));
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
-        QCOMPARE(table("peersTable")->rowCount(), 2);
+        QFETCH(QStringList, failing);
+        for (const QString& command : std::as_const(failing))
+            node->route(command, FakeKuboNode::kuboError(u"%1 broke"_s.arg(command)));
+        dialog->show();
+        QTRY_VERIFY(button("refreshButton")->isEnabled());
+        QVERIFY(button("refreshBootstrapButton")->isEnabled());
+        QVERIFY(statusLabel()->text().startsWith("Failed to "_L1));
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
+        QCOMPARE(table("peersTable")->rowCount(), failing.contains(u"/swarm/peers"_s) ? 0 : 2);
         QCOMPARE(table("listenTable")->rowCount(), 0);
-        QVERIFY(statusMessages().contains(u"Swarm listen error: "_s + statusLabel()->text()));
-        QCOMPARE(statusMessages().last(), u"Swarm diagnostics loaded"_s);
+        if (failing == QStringList { u"/swarm/addrs/listen"_s })
+            QVERIFY(statusMessages().contains(u"Swarm listen error: "_s + statusLabel()->text()));
+        QTEST(child<QLabel>("summaryLabel")->text(), "summary");
+        QTEST(statusMessages().last(), "finalStatus");
+        QVERIFY(!statusMessages().contains(u"Swarm diagnostics loaded"_s));
+    }
+
+    void failedListAfterALoadMakesItsCountUnknown()
+    {
+        openLoaded();
+        node->route(u"/swarm/peers"_s, FakeKuboNode::kuboError(u"peers broke"_s));
+        client->fetchSwarmPeers(); // as the network window's refresh does
+        QTRY_COMPARE(child<QLabel>("summaryLabel")->text(),
+            u"Connected peers: unknown | Listen addrs: 1 | Known peers: 3 | Bootstrap peers: 3"_s);
     }
 
     void refreshBootstrapWhileIdleTouchesNoButton()
@@ -246,7 +289,7 @@ private slots:
         openLoaded();
         button("connectButton")->click();
         QCOMPARE(statusLabel()->text(), u"Peer multiaddr is required."_s);
-        QCOMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QCOMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QCOMPARE(statusMessages().last(), u"Swarm connect failed: peer multiaddr is required"_s);
         QCOMPARE(node->requestCount(u"/swarm/connect"_s), 0);
 
@@ -254,7 +297,7 @@ private slots:
         child<QLineEdit>("peerEdit")->setText(u"  /ip4/9.9.9.9/tcp/1  "_s);
         button("connectButton")->click();
         QCOMPARE(statusLabel()->text(), u"Connecting to /ip4/9.9.9.9/tcp/1..."_s);
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(statusLabel()->text().contains("dial refused"_L1));
         QTest::qWait(50);
         QCOMPARE(node->requestCount(u"/swarm/peers"_s), 1); // a failure does not reload
@@ -401,7 +444,7 @@ private slots:
 
         node->route(u"/bootstrap/add"_s, FakeKuboNode::kuboError(u"bad multiaddr"_s, 1));
         button("bootstrapAddButton")->click();
-        QTRY_COMPARE(statusLabel()->styleSheet(), u"color: darkred;"_s);
+        QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
         QVERIFY(
             statusMessages().last().startsWith("Bootstrap error: Failed to add bootstrap peer /new: "_L1));
         QTest::qWait(50);

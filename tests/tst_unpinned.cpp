@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include "appsettings.h"
+#include "cidtext.h"
 #include "fakekubonode.h"
+#include "fakepinstore.h"
 #include "ipfsclient.h"
 #include "refsparser.h"
 #include "streamlines.h"
@@ -10,15 +12,41 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Three pins; the last line has no line feed, so only the parsed result counts it.
-const QByteArray kPinLines = "{\"Cid\":\"bafypinned1\",\"Type\":\"recursive\"}\n"
-                             "{\"Cid\":\"bafypinned2\",\"Name\":\"photos\",\"Type\":\"indirect\"}\n"
-                             "{\"Cid\":\"bafyupgradedform\",\"Type\":\"direct\"}";
+// A node with pins of both CID versions, an indirect dag-pb block and raw leaf under one of them,
+// and two blocks no pin covers. The node lists every block as a raw CIDv1 and the pins, asked
+// with "upgrade-cidv0-in-output", in their CIDv1 forms: no text is the same in both listings.
+struct Repository {
+    FakePinStore store;
+    QSet<QString> unpinned; // as "/refs/local" names them
+    Repository()
+    {
+        const QString leaf = store.addRaw(u"leaf"_s);
+        const QString child = store.addNode(u"child"_s, 0, { leaf });
+        store.pin(store.addNode(u"folder"_s, 0, { child }), u"recursive"_s, u"photos"_s);
+        store.pin(store.addNode(u"direct"_s, 1), u"direct"_s);
+        unpinned = { store.addRaw(u"loose leaf"_s), cidV1Text(kRawCodec, cidMultihash(store.addNode(u"loose node"_s, 0))) };
+    }
+};
 
-// Five local blocks in the node's two line forms, split mid-line, with junk that is not counted.
-const QList<QByteArray> kLocalPieces = { "{\"Ref\":\"bafypinned1\",\"Err\":\"\"}\n  bafypin",
-    "ned2  \n{\"Ref\":\"bafyloose\",\"Err\":\"\"}\nzdjNotACid\n\n",
-    "QmOldFormOfTheUpgradedPin\n{\"Err\":\"no ref\"}\n{\"Ref\":\"bafyloose2\"}" };
+// The answer cut into pieces of a few bytes, mid-line, each after a delay.
+FakeKuboNode::Response inPieces(const FakeKuboNode::Response& whole, int size, int delayMs)
+{
+    QByteArray body;
+    for (const FakeKuboNode::Chunk& chunk : whole.chunks)
+        body += chunk.data;
+    FakeKuboNode::Response pieces = whole;
+    pieces.chunks.clear();
+    for (qsizetype at = 0; at < body.size(); at += size)
+        pieces.chunks.append({ body.mid(at, size), delayMs });
+    return pieces;
+}
+
+FakeKuboNode::Request request(const QList<QPair<QString, QString>>& query)
+{
+    FakeKuboNode::Request request;
+    request.query = query;
+    return request;
+}
 
 QSet<QString> cidsOf(const QList<PinEntry>& entries)
 {
@@ -39,8 +67,21 @@ class TestUnpinned : public QObject
     FakeKuboNode* node = nullptr;
     IpfsClient* client = nullptr;
 
-    static FakeKuboNode::Response pinListing() { return FakeKuboNode::streamed({ kPinLines }, 0); }
-    static FakeKuboNode::Response localBlocks() { return FakeKuboNode::streamed(kLocalPieces, 10); }
+    Repository repository;
+
+    // What the node answers to the computation's two requests.
+    FakeKuboNode::Response pinListing() const
+    {
+        return repository.store.pinLs(request({ { u"type"_s, u"all"_s }, { u"stream"_s, u"true"_s },
+            { u"cid-base"_s, u"base32"_s }, { u"upgrade-cidv0-in-output"_s, u"true"_s } }));
+    }
+    FakeKuboNode::Response localBlocks(bool lastLineEnded = true) const
+    {
+        FakeKuboNode::Response pieces = inPieces(repository.store.refsLocal(request({})), 50, 10);
+        if (!lastLineEnded)
+            pieces.chunks.last().data.chop(1);
+        return pieces;
+    }
 
     // Every handler releases its reply, so no reply left means every answer has been handled.
     void waitUntilAllRepliesHandled() { QTRY_COMPARE(client->findChildren<QNetworkReply*>().size(), 0); }
@@ -64,6 +105,7 @@ private slots:
 
     void init()
     {
+        repository = Repository();
         node = new FakeKuboNode;
         QVERIFY(node->start());
         client = new IpfsClient;
@@ -124,13 +166,17 @@ private slots:
     void deliversOnceAfterBothHalves_data()
     {
         QTest::addColumn<bool>("pinsFirst");
-        QTest::newRow("pins first") << true;
-        QTest::newRow("local blocks first") << false;
+        QTest::addColumn<bool>("lastLineEnded");
+        QTest::newRow("pins first") << true << true;
+        QTest::newRow("local blocks first") << false << true;
+        // Kubo ends every line; the last one still counts when a node does not.
+        QTest::newRow("last local block without a line feed") << false << false;
     }
 
     void deliversOnceAfterBothHalves()
     {
         QFETCH(bool, pinsFirst);
+        QFETCH(bool, lastLineEnded);
         node->route(u"/pin/ls"_s, FakeKuboNode::held());
         node->route(u"/refs/local"_s, FakeKuboNode::held());
         QSignalSpy delivered(client, &IpfsClient::pinsReceived);
@@ -149,41 +195,42 @@ private slots:
         // The first half in: nothing is delivered yet.
         if (pinsFirst) {
             node->releaseHeld(u"/pin/ls"_s, pinListing());
-            QTRY_VERIFY(countsFor(progress, u"pin/ls"_s).contains(3));
+            QTRY_VERIFY(countsFor(progress, u"pin/ls"_s).contains(4));
         } else {
-            node->releaseHeld(u"/refs/local"_s, localBlocks());
-            QTRY_VERIFY(countsFor(progress, u"refs/local"_s).contains(5));
+            node->releaseHeld(u"/refs/local"_s, localBlocks(lastLineEnded));
+            QTRY_VERIFY(countsFor(progress, u"refs/local"_s).contains(lastLineEnded ? 6 : 5));
         }
         QCOMPARE(delivered.count(), 0);
 
         node->releaseHeld(
-            pinsFirst ? u"/refs/local"_s : u"/pin/ls"_s, pinsFirst ? localBlocks() : pinListing());
+            pinsFirst ? u"/refs/local"_s : u"/pin/ls"_s, pinsFirst ? localBlocks(lastLineEnded) : pinListing());
         QTRY_COMPARE(delivered.count(), 1);
         waitUntilAllRepliesHandled();
         QCOMPARE(delivered.count(), 1);
         QCOMPARE(errors.count(), 0);
 
-        // A block listed in another CID form than its pin does not match it.
+        // Blocks and pins are told apart by multihash, whatever form each listing prints.
         const auto unpinned = delivered.at(0).at(0).value<QList<PinEntry>>();
-        QCOMPARE(cidsOf(unpinned),
-            (QSet<QString> { u"bafyloose"_s, u"bafyloose2"_s, u"QmOldFormOfTheUpgradedPin"_s }));
+        QCOMPARE(cidsOf(unpinned), repository.unpinned);
         for (const PinEntry& entry : unpinned) {
             QVERIFY(entry.type.isEmpty() && entry.name.isEmpty() && entry.kind.isEmpty());
             QCOMPARE(entry.refsCount, -1);
             QCOMPARE(entry.dagSize, qint64(-1));
         }
 
-        // Only accepted lines count; the unterminated last line counts when the stream ends.
         const QList<int> localCounts = countsFor(progress, u"refs/local"_s);
-        QCOMPARE(localCounts.last(), 5);
+        QCOMPARE(localCounts.last(), 6);
         QVERIFY(std::is_sorted(localCounts.cbegin(), localCounts.cend()));
-        QCOMPARE(localCounts.count(5), 1);
+        QCOMPARE(localCounts.count(6), 1);
     }
 
     void allBlocksPinnedGivesEmptyList()
     {
+        // One more pin covers each loose block: a recursive CIDv0 one and a direct raw one.
+        repository.store.pin(FakePinStore::nodeCid(u"loose node"_s, 0));
+        repository.store.pin(FakePinStore().addRaw(u"loose leaf"_s), u"direct"_s);
         node->route(u"/pin/ls"_s, pinListing());
-        node->route(u"/refs/local"_s, FakeKuboNode::text("{\"Ref\":\"bafypinned1\"}\nbafypinned2\n"));
+        node->route(u"/refs/local"_s, localBlocks());
         QSignalSpy delivered(client, &IpfsClient::pinsReceived);
         client->fetchUnpinned();
         QTRY_COMPARE(delivered.count(), 1);
@@ -210,7 +257,7 @@ private slots:
         QTRY_COMPARE(node->heldCount(u"/pin/ls"_s), 1);
         node->releaseHeld(u"/pin/ls"_s, pinListing());
         waitUntilAllRepliesHandled();
-        QTRY_VERIFY(countsFor(progress, u"pin/ls"_s).contains(3));
+        QTRY_VERIFY(countsFor(progress, u"pin/ls"_s).contains(4));
         QCOMPARE(events.size(), 2);
     }
 
@@ -224,12 +271,12 @@ private slots:
 
         client->fetchUnpinned();
         QTRY_COMPARE(errors.count(), 1);
-        QVERIFY(errors.at(0).at(0).toString().startsWith("Network error: "_L1));
+        QVERIFY(errors.at(0).at(0).toString().startsWith("The node could not list pins: pin listing failed"_L1));
 
         QTRY_COMPARE(node->heldCount(u"/refs/local"_s), 1);
         node->releaseHeld(u"/refs/local"_s, localBlocks());
         waitUntilAllRepliesHandled();
-        QCOMPARE(countsFor(progress, u"refs/local"_s).last(), 5);
+        QCOMPARE(countsFor(progress, u"refs/local"_s).last(), 6);
         QCOMPARE(delivered.count(), 0);
         QCOMPARE(errors.count(), 1);
     }
@@ -251,14 +298,14 @@ private slots:
         waitUntilAllRepliesHandled();
 
         QCOMPARE(delivered.count(), 1);
-        QCOMPARE(delivered.at(0).at(0).value<QList<PinEntry>>().size(), 3);
-        QCOMPARE(countsFor(progress, u"refs/local"_s).count(5), 1);
+        QCOMPARE(delivered.at(0).at(0).value<QList<PinEntry>>().size(), 2);
+        QCOMPARE(countsFor(progress, u"refs/local"_s).count(6), 1);
     }
 
     void cancelSilencesBothHalves()
     {
         node->route(u"/pin/ls"_s, FakeKuboNode::held());
-        FakeKuboNode::Response slowStream = FakeKuboNode::streamed({ "bafyfirst\n", "bafysecond\n" });
+        FakeKuboNode::Response slowStream = inPieces(repository.store.refsLocal(request({})), 70, 0);
         slowStream.chunks[1].delayMs = 5000;
         node->route(u"/refs/local"_s, slowStream);
         QSignalSpy delivered(client, &IpfsClient::pinsReceived);

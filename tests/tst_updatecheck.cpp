@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 
 using namespace MainWindowFixture;
 
@@ -89,6 +90,8 @@ private slots:
     void aboutBoxStartsCheck();
     void nothingAskedAtStartUp();
     void windowClosedDuringCheck();
+    void silentSiteNeverHoldsTheCheck_data();
+    void silentSiteNeverHoldsTheCheck();
 
 private:
     // Starts a check and answers its message box with the given button.
@@ -356,6 +359,52 @@ void TestUpdateCheck::windowClosedDuringCheck()
     node.releaseHeld(QStringLiteral("/latest-version.txt"), FakeKuboNode::text("9.0"));
     QTest::qWait(100);
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestUpdateCheck::silentSiteNeverHoldsTheCheck_data()
+{
+    QTest::addColumn<bool>("pressCancel");
+    QTest::newRow("the user cancels") << true;
+    QTest::newRow("the silence limit ends it") << false;
+}
+
+void TestUpdateCheck::silentSiteNeverHoldsTheCheck()
+{
+    QFETCH(bool, pressCancel);
+    // The site takes the request and never answers.
+    node.route(QStringLiteral("/latest-version.txt"), FakeKuboNode::never());
+    auto window = openMainWindow(node);
+    window->setUpdateSiteUrl(QStringLiteral("http://127.0.0.1:%1").arg(node.port()));
+    window->setUpdateCheckSilenceLimit(pressCancel ? 60000 : 300);
+    window->checkForUpdates();
+    auto* progress = window->findChild<QProgressDialog*>();
+    QVERIFY(progress && progress->isVisible());
+    QTRY_COMPARE(node.requestCount(QStringLiteral("/latest-version.txt")), 1);
+
+    SeenBox seen;
+    if (pressCancel) {
+        auto* cancel = progress->findChild<QPushButton*>();
+        QVERIFY(cancel && cancel->isVisible());
+        QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
+        cancel->click();
+        QTRY_COMPARE(loggedCount(*window, QStringLiteral("Update check cancelled")), 1);
+        QVERIFY(!progress->isVisible());
+        QVERIFY(!QApplication::activeModalWidget()); // a cancel asks nothing more
+    } else {
+        answerNextBox(&seen, QStringLiteral("OK"), progress);
+        QTRY_VERIFY_WITH_TIMEOUT(seen.seen, 10000);
+        const QString text = QStringLiteral("Update check failed: the update site sent nothing for 0.3 s");
+        QCOMPARE(seen.text, text);
+        QTRY_COMPARE(loggedCount(*window, text), 1);
+        QTRY_VERIFY(!progress->isVisible());
+    }
+
+    // The check is over: the next one is sent.
+    window->checkForUpdates();
+    QTRY_COMPARE(node.requestCount(QStringLiteral("/latest-version.txt")), 2);
+    QVERIFY(progress->isVisible());
+    progress->findChild<QPushButton*>()->click();
+    QTRY_VERIFY(!progress->isVisible());
 }
 
 QTEST_MAIN(TestUpdateCheck)

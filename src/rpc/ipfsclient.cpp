@@ -3,12 +3,12 @@
 #include "appsettings.h"
 #include "kuboreplyparser.h"
 #include "logmasking.h"
+#include "nodehttpreply.h"
 #include "replyerrors.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QMetaType>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
@@ -46,7 +46,6 @@ QString queryForNode(const QUrlQuery& query)
 
 IpfsClient::IpfsClient(QObject* parent)
     : QObject(parent)
-    , networkManager(new QNetworkAccessManager(this))
 {
     registerRecordTypes();
 }
@@ -91,7 +90,17 @@ QNetworkRequest IpfsClient::buildRequest(const QString& path, const QUrlQuery& q
 
 QNetworkReply* IpfsClient::postRequest(const QString& path, const QUrlQuery& query)
 {
-    return networkManager->post(buildRequest(path, query), QByteArray());
+    return send(buildRequest(path, query), QByteArray());
+}
+
+QNetworkReply* IpfsClient::send(const QNetworkRequest& request, const QByteArray& body)
+{
+    return new NodeHttpReply(request, body, nullptr, this);
+}
+
+QNetworkReply* IpfsClient::send(const QNetworkRequest& request, QIODevice* body)
+{
+    return new NodeHttpReply(request, QByteArray(), body, this);
 }
 
 KuboReplyResult IpfsClient::parseKuboReply(QNetworkReply* reply, const QString& action)

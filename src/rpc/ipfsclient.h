@@ -2,6 +2,7 @@
 
 #include "ipfsrecords.h"
 #include "pinlistparser.h"
+#include "unpinreport.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -16,7 +17,7 @@
 #include <QStringList>
 #include <QUrlQuery>
 
-class QNetworkAccessManager;
+class QIODevice;
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -61,7 +62,13 @@ public:
     void fetchObjectStat(const QString& cid);
     void fetchKind(const QString& cid);
 
+    // Removes the pins of these CIDs. With toCidV0, a dag-pb CID is looked for as CIDv0 and as
+    // CIDv1, since a listing may print a CIDv0 pin in its CIDv1 form. Unpins run one after another;
+    // each ends with unpinned (when it removed any) and unpinFinished.
     void unpin(const QStringList& cids, bool toCidV0);
+    // The same for listed pins, whose types tell where to look; indirect ones cannot be removed on
+    // their own and are left out, counted in the report.
+    void unpinPins(const QList<PinEntry>& pins, bool toCidV0);
 
     // Directory listing and content.
     void fetchLs(const QString& cid);
@@ -92,8 +99,14 @@ public:
 
     // Adding content and remote pinning.
     void addLocalPaths(const QList<LocalPathSelection>& selections, const AddOptions& options);
+    // Per service, a few pin requests and one status request are in flight; the rest wait their turn.
     void remotePinAdd(const QString& cid, const QString& service, const QString& name, bool background);
-    void fetchRemotePinStatus(const QString& cid, const QString& service);
+    // Answers once per CID given (remotePinStatusReceived or remotePinStatusFailed).
+    void fetchRemotePinStatus(const QStringList& cids, const QString& service);
+    void fetchRemotePinStatus(const QString& cid, const QString& service)
+    {
+        fetchRemotePinStatus(QStringList { cid }, service);
+    }
     void fetchRemoteServices(bool stat, const QString& name);
     void testRemoteService(const QString& name);
     void addRemoteService(const QString& name, const QString& endpoint, const QString& key);
@@ -108,8 +121,13 @@ signals:
     void rpcRequestIssued(const QString& requestDescription);
     void pinsReceived(const QList<PinEntry>& pins);
     void streamEntriesLoaded(const QString& source, int count);
-    void unpinned(const QStringList& cids);
+    void unpinned(const QStringList& cids); // the caller's CIDs whose pins are gone
+    void unpinFinished(const UnpinReport& report);
     void refsReceived(const QString& rootCid, const QStringList& cids);
+    // After the empty refsReceived that a failed refs request still gives: the request failed.
+    void refsFailed(const QString& rootCid, const QString& message);
+    // cancelActiveLoading dropped every pin, refs, size and kind request: none of them will answer.
+    void activeLoadingCancelled();
     void nodeInfoReceived(const QString& nodeId, const QString& agentVersion);
     void errorOccurred(const QString& message);
     void connectionStatusChanged(bool connected);
@@ -168,8 +186,6 @@ signals:
 private slots:
     void onPinsReplyReadyRead(QNetworkReply* reply);
     void onPinsReplyFinished(QNetworkReply* reply);
-    void onUnpinReplyFinished(QNetworkReply* reply);
-    void onCidFormatReplyFinished(QNetworkReply* reply);
     void onRefsLocalReplyReadyRead(QNetworkReply* reply);
     void onRefsLocalReplyFinished(QNetworkReply* reply);
     void onRefsReplyFinished(QNetworkReply* reply);
@@ -211,6 +227,9 @@ private:
     // Request frame.
     QNetworkRequest buildRequest(const QString& path, const QUrlQuery& query);
     QNetworkReply* postRequest(const QString& path, const QUrlQuery& query);
+    // Sends a built request with its body (a device becomes the reply's child).
+    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& body);
+    QNetworkReply* send(const QNetworkRequest& request, QIODevice* body);
     KuboReplyResult parseKuboReply(QNetworkReply* reply, const QString& action);
 
     // Pin lists.
@@ -231,18 +250,34 @@ private:
     void finishKindRequest(const QString& cid);
     QString codecKindFromCid(const QString& cid) const;
 
-    // Unpin. Each unpin with CIDv0 conversion keeps its own state, shared by its conversion
-    // replies, so that overlapping unpins never mix their answers.
-    struct UnpinConversion {
-        QStringList originals;
-        QStringList formatted;
-        int pending = 0;
-    };
-    void completeUnpinConversion(
-        const QSharedPointer<UnpinConversion>& conversion, int index, const QString& converted);
-    void sendUnpinRequest(const QStringList& args, const QStringList& cids);
+    // Unpin: the first job runs, the others wait for it.
+    struct UnpinJob;
+    void queueUnpin(const QSharedPointer<UnpinJob>& job);
+    void pumpUnpin(const QSharedPointer<UnpinJob>& job);
+    void sendUnpinLookup(const QSharedPointer<UnpinJob>& job, const QString& type, const QStringList& args);
+    void sendUnpinListing(const QSharedPointer<UnpinJob>& job, const QString& type);
+    void sendUnpinRemoval(const QSharedPointer<UnpinJob>& job, const QStringList& args);
+    void onUnpinLookupFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply, const QStringList& args);
+    void onUnpinListingFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply);
+    void onUnpinRemovalFinished(const QSharedPointer<UnpinJob>& job, QNetworkReply* reply);
 
-    QNetworkAccessManager* networkManager = nullptr;
+    // Remote pinning (ipfsclient_remote.cpp): what waits for its turn at each service.
+    struct RemotePinAddRequest {
+        QString cid;
+        QString name;
+        bool background = false;
+    };
+    struct RemotePinTraffic {
+        QList<RemotePinAddRequest> waitingAdds;
+        int addsInFlight = 0;
+        QStringList waitingStatus;
+        QSet<QString> waitingStatusSet;
+        bool statusInFlight = false;
+    };
+    void pumpRemotePinAdds(const QString& service);
+    void pumpRemotePinStatus(const QString& service);
+    void finishRemotePinTraffic(const QString& service);
+
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 5001;
     // Generous: a DAG walk or a slow disk may keep the node silent for minutes.
@@ -273,10 +308,11 @@ private:
         bool sliceScheduled = false; // the next slice is read on a later turn of the event loop
     };
     QHash<QNetworkReply*, PinStream> pinStreams;
-    QHash<QNetworkReply*, QSharedPointer<UnpinConversion>> unpinConversions;
+    QList<QSharedPointer<UnpinJob>> unpinJobs;
     QHash<QNetworkReply*, QByteArray> addLineBuffers;
     QHash<QNetworkReply*, QList<AddEntry>> addEntriesByReply;
     QHash<QNetworkReply*, int> addFileCounts;
     QHash<QNetworkReply*, AddOptions> addOptionsByReply;
     QHash<QNetworkReply*, QString> addStreamErrors;
+    QHash<QString, RemotePinTraffic> remotePinTraffic; // by service
 };

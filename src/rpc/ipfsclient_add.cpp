@@ -5,12 +5,33 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSet>
+#include <QStringList>
+#include <QTimer>
 
 namespace {
+
+// Lines read and reported in one turn of the event loop: a node may send tens of thousands at once.
+constexpr int kAddLinesPerTurn = 2000;
+
+// Takes up to kAddLinesPerTurn complete lines off the front of buffer and parses them.
+QList<AddStreamLine> takeAddStreamSlice(QByteArray& buffer)
+{
+    qsizetype end = -1;
+    for (int i = 0; i < kAddLinesPerTurn; ++i) {
+        const qsizetype next = buffer.indexOf('\n', end + 1);
+        if (next < 0)
+            break;
+        end = next;
+    }
+    if (end < 0)
+        return {};
+    QByteArray slice = buffer.left(end + 1);
+    buffer.remove(0, end + 1);
+    return takeAddStreamLines(slice);
+}
 
 QString boolWord(bool value)
 {
@@ -89,13 +110,14 @@ private:
 
     void addFolder(const QString& absolutePath, const QString& relativeName)
     {
-        // Links are followed, so a link back up the tree would recurse forever: walk every
-        // real folder once per upload.
+        // Links are followed, so a link to a folder that encloses it would recurse for ever. Only
+        // such a link is cut: a folder reached twice along other paths (two links to one folder,
+        // a link to a sibling, one folder chosen under two names) arrives under every name.
         const QString canonical = QFileInfo(absolutePath).canonicalFilePath();
-        const QString visitKey = canonical.isEmpty() ? absolutePath : canonical;
-        if (visitedFolders.contains(visitKey))
+        const QString folderKey = canonical.isEmpty() ? absolutePath : canonical;
+        if (foldersOnPath.contains(folderKey))
             return;
-        visitedFolders.insert(visitKey);
+        foldersOnPath.append(folderKey);
 
         if (!relativeName.isEmpty()) {
             body->appendPart({ contentDisposition(relativeName),
@@ -116,10 +138,11 @@ private:
             else if (entry.isFile())
                 addFile(entry.absoluteFilePath(), childName);
         }
+        foldersOnPath.removeLast();
     }
 
     AddMultipartBody* body;
-    QSet<QString> visitedFolders;
+    QStringList foldersOnPath; // the real folders from the chosen one down to the current one
 };
 
 } // namespace
@@ -154,8 +177,7 @@ void IpfsClient::addLocalPaths(const QList<LocalPathSelection>& selections, cons
     request.setHeader(QNetworkRequest::ContentTypeHeader, body->contentType());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
-    QNetworkReply* reply = networkManager->post(request, body);
-    body->setParent(reply);
+    QNetworkReply* reply = send(request, body);
     addLineBuffers.insert(reply, QByteArray());
     addEntriesByReply.insert(reply, {});
     addFileCounts.insert(reply, builder.fileCount);
@@ -171,7 +193,18 @@ void IpfsClient::onAddReplyReadyRead(QNetworkReply* reply)
     if (buffer == addLineBuffers.end())
         return;
     buffer->append(reply->readAll());
-    const QList<AddStreamLine> lines = takeAddStreamLines(*buffer);
+    const QList<AddStreamLine> lines = takeAddStreamSlice(*buffer);
+    if (buffer->contains('\n') && !reply->property("addSliceScheduled").toBool()) {
+        // The rest on a later turn, so that the window stays responsive meanwhile.
+        reply->setProperty("addSliceScheduled", true);
+        QTimer::singleShot(0, reply, [this, reply] {
+            reply->setProperty("addSliceScheduled", false);
+            if (reply->isFinished())
+                onAddReplyFinished(reply);
+            else
+                onAddReplyReadyRead(reply);
+        });
+    }
     if (lines.isEmpty())
         return;
 
@@ -204,6 +237,9 @@ void IpfsClient::onAddReplyFinished(QNetworkReply* reply)
         return;
     }
     onAddReplyReadyRead(reply);
+    // Lines still waiting are reported first, on later turns; the last of those turns ends here.
+    if (addLineBuffers.value(reply).contains('\n'))
+        return;
 
     const QByteArray lastLine = addLineBuffers.take(reply);
     QList<AddEntry> entries = addEntriesByReply.take(reply);

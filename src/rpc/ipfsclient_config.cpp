@@ -2,12 +2,10 @@
 #include "logmasking.h"
 #include "replyerrors.h"
 
-#include <QBuffer>
-#include <QHttpMultiPart>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRandomGenerator>
 #include <QNetworkRequest>
 
 namespace {
@@ -93,21 +91,21 @@ void IpfsClient::replaceConfig(const QByteArray& bytes)
     // The frame sets the URL, User-Agent and Origin and logs the call; the multipart body then
     // brings its own content type with the boundary.
     QNetworkRequest request = buildRequest(QStringLiteral("/config/replace"), QUrlQuery());
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QVariant());
 
-    auto* multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    QHttpPart part;
-    part.setRawHeader(QByteArrayLiteral("Content-Disposition"),
-        QByteArrayLiteral("form-data; name=\"file\"; filename=\"config.json\""));
-    part.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    auto* buffer = new QBuffer(multiPart);
-    buffer->setData(bytes);
-    buffer->open(QIODevice::ReadOnly);
-    part.setBodyDevice(buffer);
-    multiPart->append(part);
+    // One form part, the config file, under a boundary that the text does not hold.
+    QByteArray boundary;
+    do {
+        boundary = "vaxel-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    } while (bytes.contains(boundary));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+        QByteArray("multipart/form-data; boundary=" + boundary));
+    QByteArray body = "--" + boundary + "\r\n"
+        "Content-Disposition: form-data; name=\"file\"; filename=\"config.json\"\r\n"
+        "Content-Type: application/json\r\n\r\n";
+    body += bytes;
+    body += "\r\n--" + boundary + "--\r\n";
 
-    QNetworkReply* reply = networkManager->post(request, multiPart);
-    multiPart->setParent(reply);
+    QNetworkReply* reply = send(request, body);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onConfigReplaceReplyFinished(reply); });
 }
 

@@ -129,6 +129,8 @@ void IpfsClient::pumpRefsQueue()
         QUrlQuery query;
         query.addQueryItem(u"arg"_s, cid);
         query.addQueryItem(u"recursive"_s, u"true"_s);
+        // Each block once: without it a block is listed once per link that reaches it.
+        query.addQueryItem(u"unique"_s, u"true"_s);
         QNetworkReply* reply = postRequest(u"/refs"_s, query);
         registerLoadReply(reply);
         reply->setProperty("rootCid", cid);
@@ -191,11 +193,16 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     reply->deleteLater();
     if (isCancelled(reply))
         return;
-    if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, replyErrorString(reply)));
+    const QByteArray body = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    // A walk that stopped part-way lists only some refs: that is a failure, not a count.
+    const QString error
+        = reply->error() != QNetworkReply::NoError ? replyErrorString(reply) : refsWalkError(body);
+    if (!error.isEmpty()) {
+        emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, error));
         emit refsReceived(rootCid, {});
+        emit refsFailed(rootCid, error);
     } else {
-        emit refsReceived(rootCid, parseRefsReply(reply->readAll()));
+        emit refsReceived(rootCid, parseRefsReply(body));
     }
     finishRefsRequest(rootCid);
 }

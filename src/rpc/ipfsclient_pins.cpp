@@ -167,6 +167,7 @@ void IpfsClient::cancelActiveLoading()
         reply->setProperty("cancelledByClient", true);
         reply->abort();
     }
+    emit activeLoadingCancelled();
 }
 
 void IpfsClient::onPinsReplyReadyRead(QNetworkReply* reply)
@@ -253,8 +254,10 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
             unpinnedPinnedCids.clear();
             unpinnedLocalRefs.clear();
         }
-        emit errorOccurred(QStringLiteral("Network error: %1").arg(replyErrorString(reply)));
-        emit connectionStatusChanged(false);
+        const bool answered = nodeAnswered(reply);
+        emit errorOccurred(answered ? QStringLiteral("The node could not list pins: %1").arg(replyErrorString(reply))
+                                    : QStringLiteral("Network error: %1").arg(replyErrorString(reply)));
+        emit connectionStatusChanged(answered);
         return;
     }
     if (epoch != pinsEpoch)

@@ -19,6 +19,25 @@ void addArgument(QUrlQuery& query, const QString& name, const QString& value)
 
 } // namespace
 
+namespace {
+
+// A service is asked for a few pins at a time, not hundreds at once: every request holds a
+// connection to the node, and the node one to the service, for as long as the service takes.
+constexpr int kRemotePinAddsInFlight = 3;
+// The pinning service API takes at most ten CIDs in one listing.
+constexpr int kRemoteStatusCidsPerRequest = 10;
+
+// Every status a pin can have: without them the node lists pinned pins only, and a pin that
+// failed would read as not found.
+const QStringList& everyRemotePinStatus()
+{
+    static const QStringList statuses = { QStringLiteral("queued"), QStringLiteral("pinning"),
+        QStringLiteral("pinned"), QStringLiteral("failed") };
+    return statuses;
+}
+
+} // namespace
+
 void IpfsClient::remotePinAdd(
     const QString& cid, const QString& service, const QString& name, bool background)
 {
@@ -29,39 +48,88 @@ void IpfsClient::remotePinAdd(
             trimmedCid, trimmedService, QStringLiteral("Remote pin failed: CID and service are required."));
         return;
     }
-    QUrlQuery query;
-    addArgument(query, QStringLiteral("arg"), trimmedCid);
-    addArgument(query, QStringLiteral("service"), trimmedService);
-    const QString trimmedName = name.trimmed();
-    if (!trimmedName.isEmpty())
-        addArgument(query, QStringLiteral("name"), trimmedName);
-    if (background)
-        query.addQueryItem(QStringLiteral("background"), QStringLiteral("true"));
-
-    QNetworkReply* reply = postRequest(QStringLiteral("/pin/remote/add"), query);
-    reply->setProperty("remoteCid", trimmedCid);
-    reply->setProperty("remoteService", trimmedService);
-    connect(reply, &QNetworkReply::finished, this, [this, reply]() { onRemotePinAddReplyFinished(reply); });
+    remotePinTraffic[trimmedService].waitingAdds.append({ trimmedCid, name.trimmed(), background });
+    pumpRemotePinAdds(trimmedService);
 }
 
-void IpfsClient::fetchRemotePinStatus(const QString& cid, const QString& service)
+void IpfsClient::pumpRemotePinAdds(const QString& service)
 {
-    const QString trimmedCid = cid.trimmed();
-    const QString trimmedService = service.trimmed();
-    if (trimmedCid.isEmpty() || trimmedService.isEmpty()) {
-        emit remotePinStatusFailed(trimmedCid, trimmedService,
-            QStringLiteral("Remote pin status request failed: CID and service are required."));
-        return;
-    }
-    // The listing has no positional argument; its CID filter is the "cid" option.
-    QUrlQuery query;
-    addArgument(query, QStringLiteral("cid"), trimmedCid);
-    addArgument(query, QStringLiteral("service"), trimmedService);
+    RemotePinTraffic& traffic = remotePinTraffic[service];
+    while (traffic.addsInFlight < kRemotePinAddsInFlight && !traffic.waitingAdds.isEmpty()) {
+        const RemotePinAddRequest next = traffic.waitingAdds.takeFirst();
+        QUrlQuery query;
+        addArgument(query, QStringLiteral("arg"), next.cid);
+        addArgument(query, QStringLiteral("service"), service);
+        if (!next.name.isEmpty())
+            addArgument(query, QStringLiteral("name"), next.name);
+        if (next.background)
+            query.addQueryItem(QStringLiteral("background"), QStringLiteral("true"));
 
+        ++traffic.addsInFlight;
+        QNetworkReply* reply = postRequest(QStringLiteral("/pin/remote/add"), query);
+        reply->setProperty("remoteCid", next.cid);
+        reply->setProperty("remoteService", service);
+        connect(
+            reply, &QNetworkReply::finished, this, [this, reply]() { onRemotePinAddReplyFinished(reply); });
+    }
+}
+
+void IpfsClient::fetchRemotePinStatus(const QStringList& cids, const QString& service)
+{
+    const QString trimmedService = service.trimmed();
+    QStringList asked;
+    for (const QString& cid : cids) {
+        const QString trimmedCid = cid.trimmed();
+        if (trimmedCid.isEmpty() || trimmedService.isEmpty())
+            emit remotePinStatusFailed(trimmedCid, trimmedService,
+                QStringLiteral("Remote pin status request failed: CID and service are required."));
+        else
+            asked.append(trimmedCid);
+    }
+    if (asked.isEmpty())
+        return;
+    RemotePinTraffic& traffic = remotePinTraffic[trimmedService];
+    for (const QString& cid : std::as_const(asked)) {
+        // A CID already waiting is answered once for both questions.
+        if (!traffic.waitingStatusSet.contains(cid)) {
+            traffic.waitingStatusSet.insert(cid);
+            traffic.waitingStatus.append(cid);
+        }
+    }
+    pumpRemotePinStatus(trimmedService);
+}
+
+void IpfsClient::pumpRemotePinStatus(const QString& service)
+{
+    RemotePinTraffic& traffic = remotePinTraffic[service];
+    if (traffic.statusInFlight || traffic.waitingStatus.isEmpty())
+        return;
+    const QStringList batch = traffic.waitingStatus.mid(0, kRemoteStatusCidsPerRequest);
+    traffic.waitingStatus.remove(0, batch.size());
+    for (const QString& cid : batch)
+        traffic.waitingStatusSet.remove(cid);
+
+    // The listing has no positional argument; its CID filter is the "cid" option, repeated.
+    QUrlQuery query;
+    for (const QString& cid : batch)
+        addArgument(query, QStringLiteral("cid"), cid);
+    addArgument(query, QStringLiteral("service"), service);
+    for (const QString& status : everyRemotePinStatus())
+        query.addQueryItem(QStringLiteral("status"), status);
+
+    traffic.statusInFlight = true;
     QNetworkReply* reply = postRequest(QStringLiteral("/pin/remote/ls"), query);
-    reply->setProperty("remoteCid", trimmedCid);
-    reply->setProperty("remoteService", trimmedService);
+    reply->setProperty("remoteCids", batch);
+    reply->setProperty("remoteService", service);
     connect(reply, &QNetworkReply::finished, this, [this, reply]() { onRemotePinLsReplyFinished(reply); });
+}
+
+void IpfsClient::finishRemotePinTraffic(const QString& service)
+{
+    const auto it = remotePinTraffic.constFind(service);
+    if (it != remotePinTraffic.cend() && it->addsInFlight == 0 && !it->statusInFlight
+        && it->waitingAdds.isEmpty() && it->waitingStatus.isEmpty())
+        remotePinTraffic.remove(service);
 }
 
 void IpfsClient::fetchRemoteServices(bool stat, const QString& name)
@@ -213,6 +281,7 @@ void IpfsClient::onRemotePinAddReplyFinished(QNetworkReply* reply)
     const QString service = reply->property("remoteService").toString();
     const QByteArray body = reply->readAll();
     reply->deleteLater();
+    --remotePinTraffic[service].addsInFlight;
 
     // Only an explicit error counts: the node's success answer is not otherwise examined.
     QString detail;
@@ -220,6 +289,10 @@ void IpfsClient::onRemotePinAddReplyFinished(QNetworkReply* reply)
         detail = failureDetail(reply, body);
     else
         detail = remoteReplyErrorText(body);
+    // The next request goes out before the answer is told, so that a receiver that asks again
+    // finds the queue in order.
+    pumpRemotePinAdds(service);
+    finishRemotePinTraffic(service);
     if (!detail.isEmpty()) {
         emit remotePinQueueFailed(
             cid, service, QStringLiteral("Remote pin failed for %1: %2").arg(cid, detail));
@@ -230,21 +303,29 @@ void IpfsClient::onRemotePinAddReplyFinished(QNetworkReply* reply)
 
 void IpfsClient::onRemotePinLsReplyFinished(QNetworkReply* reply)
 {
-    const QString cid = reply->property("remoteCid").toString();
+    const QStringList cids = reply->property("remoteCids").toStringList();
     const QString service = reply->property("remoteService").toString();
     const QByteArray body = reply->readAll();
     reply->deleteLater();
+    remotePinTraffic[service].statusInFlight = false;
 
+    QString failure;
+    RemotePinStatusesReading reading;
     if (reply->error() != QNetworkReply::NoError) {
-        emit remotePinStatusFailed(cid, service,
-            QStringLiteral("Remote pin status failed for %1: %2").arg(cid, replyErrorString(reply)));
-        return;
+        failure = failureDetail(reply, body);
+    } else {
+        reading = readRemotePinStatusesBody(body);
+        if (!reading.ok)
+            failure = reading.error;
     }
-    const RemotePinStatusReading reading = readRemotePinStatusBody(body, cid);
-    if (!reading.ok) {
-        emit remotePinStatusFailed(
-            cid, service, QStringLiteral("Remote pin status failed for %1: %2").arg(cid, reading.error));
-        return;
+    pumpRemotePinStatus(service);
+    finishRemotePinTraffic(service);
+    for (const QString& cid : cids) {
+        if (!failure.isEmpty())
+            emit remotePinStatusFailed(
+                cid, service, QStringLiteral("Remote pin status failed for %1: %2").arg(cid, failure));
+        else
+            emit remotePinStatusReceived(
+                cid, service, reading.statusByCid.value(cid, QStringLiteral("not-found")));
     }
-    emit remotePinStatusReceived(cid, service, reading.status);
 }

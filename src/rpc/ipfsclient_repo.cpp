@@ -4,6 +4,50 @@
 #include "repoparsers.h"
 
 #include <QNetworkReply>
+#include <QPointer>
+
+#include <memory>
+
+namespace {
+
+// Lines read in one turn of the event loop: a large repository's collection reports hundreds of
+// thousands of removed blocks, which would hold the window for seconds if read at once.
+constexpr int kGcLinesPerTurn = 20000;
+
+struct RepoGcReading {
+    QByteArray body;
+    qsizetype offset = 0;
+    RepoGcReport report;
+};
+
+// Reads the next slice of lines and goes on in a later turn, or reports when all are read.
+void readRepoGcSlice(const QPointer<IpfsClient>& client, const std::shared_ptr<RepoGcReading>& reading)
+{
+    if (!client)
+        return;
+    qsizetype end = reading->offset;
+    for (int i = 0; i < kGcLinesPerTurn && end < reading->body.size(); ++i) {
+        const qsizetype newline = reading->body.indexOf('\n', end);
+        end = newline < 0 ? reading->body.size() : newline + 1;
+    }
+    // A body of one slice is read whole, so that an answer of one object spread over several
+    // lines is read as well.
+    const bool whole = reading->offset == 0 && end == reading->body.size();
+    const RepoGcReport slice = parseRepoGcBody(whole
+            ? reading->body
+            : QByteArray::fromRawData(reading->body.constData() + reading->offset, end - reading->offset));
+    reading->report.collectedCids += slice.collectedCids;
+    reading->report.errors += slice.errors;
+    reading->offset = end;
+    if (end < reading->body.size()) {
+        QMetaObject::invokeMethod(
+            client, [client, reading] { readRepoGcSlice(client, reading); }, Qt::QueuedConnection);
+        return;
+    }
+    emit client->repoGcCompleted(reading->report.collectedCids, reading->report.errors);
+}
+
+} // namespace
 
 void IpfsClient::fetchRepoStat()
 {
@@ -40,6 +84,7 @@ void IpfsClient::onRepoGcReplyFinished(QNetworkReply* reply)
         return;
     }
     // Error lines in the stream are part of the report, not a failure of the collection.
-    const RepoGcReport report = parseRepoGcBody(reply->readAll());
-    emit repoGcCompleted(report.collectedCids, report.errors);
+    auto reading = std::make_shared<RepoGcReading>();
+    reading->body = reply->readAll();
+    readRepoGcSlice(QPointer<IpfsClient>(this), reading);
 }

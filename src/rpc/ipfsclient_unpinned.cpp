@@ -3,13 +3,15 @@
 #include "refsparser.h"
 #include "replyerrors.h"
 #include "streamlines.h"
+#include "unpinnedblocks.h"
 
 #include <QNetworkReply>
 
 using namespace Qt::StringLiterals;
 
-// Unpinned local content: every block the node stores ("/refs/local") whose CID is not among
-// its pins ("/pin/ls", all types). Both halves stream at once; the later one delivers.
+// Unpinned local content: every block the node stores ("/refs/local") that none of its pins
+// ("/pin/ls", all types, so indirect ones too) names. Both halves stream at once; the later one
+// delivers.
 
 void IpfsClient::fetchUnpinned()
 {
@@ -113,16 +115,7 @@ void IpfsClient::finishUnpinnedFetch()
 {
     if (!unpinnedActive || !unpinnedPinsDone || !unpinnedRefsDone)
         return;
-    // Exact text comparison: a block listed in another CID form than its pin counts as unpinned.
-    QList<PinEntry> unpinnedBlocks;
-    unpinnedBlocks.reserve(qMax<qsizetype>(0, unpinnedLocalRefs.size() - unpinnedPinnedCids.size()));
-    for (const QString& cid : std::as_const(unpinnedLocalRefs)) {
-        if (unpinnedPinnedCids.contains(cid))
-            continue;
-        PinEntry entry;
-        entry.cid = cid;
-        unpinnedBlocks.append(std::move(entry));
-    }
+    const QList<PinEntry> unpinnedBlocks = localBlocksWithoutPin(unpinnedLocalRefs, unpinnedPinnedCids);
     resetUnpinnedState();
     emit pinsReceived(unpinnedBlocks);
 }

@@ -1,5 +1,7 @@
 #include "kuboreplyparser.h"
 
+#include "replyerrors.h"
+
 #include <QJsonDocument>
 #include <QJsonValue>
 
@@ -10,8 +12,8 @@ KuboReplyResult parseKuboReplyBody(
     result.body = body;
 
     if (failed) {
-        // The node's error body is quoted whole: it is the most precise text there is.
-        QString detail = QString::fromUtf8(body).trimmed();
+        // The node's own message; never its whole JSON object, nor a URL.
+        QString detail = nodeErrorMessage(body);
         if (detail.isEmpty())
             detail = errorString;
         result.error = QStringLiteral("Failed to %1: %2").arg(action, detail);

@@ -65,3 +65,16 @@ QStringList parseRefsReply(const QByteArray& body)
     });
     return refs;
 }
+
+QString refsWalkError(const QByteArray& body)
+{
+    QString error;
+    forEachBodyLine(body, [&error](const QByteArray& line) {
+        if (!error.isEmpty() || !line.contains("\"Err\""))
+            return;
+        QJsonObject object;
+        if (lineAsObject(QString::fromUtf8(line).trimmed(), &object))
+            error = object.value("Err"_L1).toString().trimmed();
+    });
+    return error;
+}

@@ -14,3 +14,7 @@ QString parseRefsLine(const QByteArray& line);
 
 // Every ref of a whole "/refs" body, in the node's order, duplicates kept.
 QStringList parseRefsReply(const QByteArray& body);
+
+// The first failure a "/refs" body reports: a walk that could not go on is a line
+// {"Ref":"","Err":"…"}. Empty when the walk went through.
+QString refsWalkError(const QByteArray& body);

@@ -149,26 +149,35 @@ bool pinsOfStatusBody(const QByteArray& body, QJsonArray& pins, QString& error)
 
 } // namespace
 
-RemotePinStatusReading readRemotePinStatusBody(const QByteArray& body, const QString& cid)
+RemotePinStatusesReading readRemotePinStatusesBody(const QByteArray& body)
 {
-    RemotePinStatusReading reading;
+    RemotePinStatusesReading reading;
     QJsonArray pins;
     if (!pinsOfStatusBody(body, pins, reading.error))
         return reading;
 
     static const QStringList statusKeys = { QStringLiteral("Status"), QStringLiteral("status") };
     reading.ok = true;
-    reading.status = QStringLiteral("not-found");
     for (const QJsonValue& element : std::as_const(pins)) {
         if (!element.isObject())
             continue;
         const QJsonObject pin = element.toObject();
         const QString pinCid = pinCidOf(pin);
-        if (pinCid.isEmpty() || pinCid != cid)
+        if (pinCid.isEmpty() || reading.statusByCid.contains(pinCid))
             continue;
         const QString status = firstNonEmptyString(pin, statusKeys).toLower();
-        reading.status = status.isEmpty() ? QStringLiteral("unknown") : status;
-        break;
+        reading.statusByCid.insert(pinCid, status.isEmpty() ? QStringLiteral("unknown") : status);
     }
+    return reading;
+}
+
+RemotePinStatusReading readRemotePinStatusBody(const QByteArray& body, const QString& cid)
+{
+    const RemotePinStatusesReading all = readRemotePinStatusesBody(body);
+    RemotePinStatusReading reading;
+    reading.ok = all.ok;
+    reading.error = all.error;
+    if (all.ok)
+        reading.status = all.statusByCid.value(cid, QStringLiteral("not-found"));
     return reading;
 }

@@ -3,6 +3,7 @@
 #include "ipfsrecords.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -31,3 +32,12 @@ struct RemotePinStatusReading {
 // Reads a "/pin/remote/ls" body (one pin object per line, or the pins listed under "Pins") and
 // picks the status of the first entry for cid; an empty body lists no pin.
 RemotePinStatusReading readRemotePinStatusBody(const QByteArray& body, const QString& cid);
+
+struct RemotePinStatusesReading {
+    bool ok = false;
+    QHash<QString, QString> statusByCid; // every CID listed: its first entry's status, as above
+    QString error;
+};
+
+// The same for an answer about several CIDs at once.
+RemotePinStatusesReading readRemotePinStatusesBody(const QByteArray& body);

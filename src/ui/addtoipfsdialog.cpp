@@ -3,6 +3,8 @@
 #include "addselection.h"
 #include "appsettings.h"
 #include "dialogsizing.h"
+#include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QCheckBox>
@@ -58,7 +60,7 @@ AddToIpfsDialog::AddToIpfsDialog(IpfsClient* client, QWidget* parent)
         client->fetchRemoteServices(false, QString());
     } else {
         remoteServiceStatusLabel->setText(tr("Remote service list unavailable."));
-        remoteServiceStatusLabel->setStyleSheet(QStringLiteral("color: darkred;"));
+        remoteServiceStatusLabel->setStyleSheet(errorTextStyle());
     }
 }
 
@@ -195,9 +197,10 @@ QLayout* AddToIpfsDialog::buildOptionsBlock()
     hint->setWordWrap(true);
     block->addWidget(hint);
 
-    remoteServiceStatusLabel = new QLabel(tr("Loading configured remote services..."));
-    remoteServiceStatusLabel->setWordWrap(true);
-    remoteServiceStatusLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    // It shows the node's error texts and never widens the dialog.
+    remoteServiceStatusLabel = new ElidedLabel(tr("Loading configured remote services..."));
+    remoteServiceStatusLabel->setObjectName(QStringLiteral("remoteServiceStatusLabel"));
+    remoteServiceStatusLabel->setStyleSheet(hintTextStyle());
     block->addWidget(remoteServiceStatusLabel);
 
     unpinLocalCheck = new QCheckBox(tr("Unpin local after remote pin is confirmed"));
@@ -321,13 +324,13 @@ void AddToIpfsDialog::onRemoteServicesReceived(const QList<RemoteServiceEntry>& 
     remoteServiceStatusLabel->setText(services.isEmpty()
             ? tr("No configured services found. Configure one in File -> Remote Services.")
             : tr("Loaded %1 configured service(s).").arg(services.size()));
-    remoteServiceStatusLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    remoteServiceStatusLabel->setStyleSheet(hintTextStyle());
 }
 
 void AddToIpfsDialog::onRemoteServicesFailed(const QString& message)
 {
     remoteServiceStatusLabel->setText(tr("Could not load services: %1").arg(message));
-    remoteServiceStatusLabel->setStyleSheet(QStringLiteral("color: darkred;"));
+    remoteServiceStatusLabel->setStyleSheet(errorTextStyle());
 }
 
 void AddToIpfsDialog::refuse(const QString& message)

@@ -43,6 +43,8 @@ QPalette darkPalette()
     const QColor base(25, 25, 25);
     const QColor accent(42, 130, 218);
     const QColor disabledText(127, 127, 127);
+    // Grey that reads at 5.5:1 on the base colour of the text fields.
+    const QColor placeholderText(144, 144, 144);
 
     QPalette palette;
     const auto set = [&palette](QPalette::ColorGroup group, QPalette::ColorRole role, const QColor& colour) {
@@ -62,6 +64,7 @@ QPalette darkPalette()
     set(QPalette::All, QPalette::Link, accent);
     set(QPalette::All, QPalette::Highlight, accent);
     set(QPalette::All, QPalette::HighlightedText, Qt::black);
+    set(QPalette::All, QPalette::PlaceholderText, placeholderText);
     set(QPalette::Disabled, QPalette::Text, disabledText);
     set(QPalette::Disabled, QPalette::WindowText, disabledText);
     set(QPalette::Disabled, QPalette::ButtonText, disabledText);

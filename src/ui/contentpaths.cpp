@@ -104,21 +104,26 @@ QString formatSize(qint64 bytes)
     return QString::number(bytes / 1073741824.0, 'f', 1) + QLatin1String(" GB");
 }
 
-QString uniqueFilenameComponent(const QString& component, QSet<QString>& taken)
+QString uniqueFilenameComponent(const QString& component, UniqueNames& taken)
 {
-    if (!taken.contains(collisionKey(component))) {
-        taken.insert(collisionKey(component));
+    const QString key = collisionKey(component);
+    if (!taken.taken.contains(key)) {
+        taken.taken.insert(key);
         return component;
     }
-    // "a.txt" -> "a (2).txt"; a leading dot (".bashrc") is part of the stem.
+    // "a.txt" -> "a (2).txt"; a leading dot (".bashrc") is part of the stem. The numbers tried for
+    // a name are remembered, so that thousands of siblings of one name cost no more than others.
     const qsizetype dot = component.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot > 0 ? component.left(dot) : component;
     const QString suffix = dot > 0 ? component.mid(dot) : QString();
-    for (int n = 2;; ++n) {
+    int& next = taken.nextNumber[key];
+    for (int n = qMax(next, 2);; ++n) {
         // One multi-argument arg(): chained calls would read a "%1" inside the name as a placeholder.
         const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem, QString::number(n), suffix);
-        if (!taken.contains(collisionKey(candidate))) {
-            taken.insert(collisionKey(candidate));
+        const QString candidateKey = collisionKey(candidate);
+        if (!taken.taken.contains(candidateKey)) {
+            taken.taken.insert(candidateKey);
+            next = n + 1;
             return candidate;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -15,9 +16,15 @@ QString sanitizeRelativePath(const QString& path);
 // Sizes as the contents tree shows them: bytes, then KB, MB and GB with one decimal.
 QString formatSize(qint64 bytes);
 
+// The names given so far in one folder, as uniqueFilenameComponent keeps them.
+struct UniqueNames {
+    QSet<QString> taken; // compared forms of the names given
+    QHash<QString, int> nextNumber; // compared form of a wanted name -> the next "(n)" to try
+};
+
 // The component itself, or "<stem> (n)<suffix>" when a sibling already took it (compared
 // case-insensitively and normalised, as Windows and macOS do). Records the returned name in taken.
-QString uniqueFilenameComponent(const QString& component, QSet<QString>& taken);
+QString uniqueFilenameComponent(const QString& component, UniqueNames& taken);
 // ".png", ".jpg", ".gif", ".webp" or ".pdf" from the first bytes; empty when unknown.
 QString guessedFileExtension(const QByteArray& data);
 

@@ -35,13 +35,32 @@ bool isMessageRow(const QString& text)
         || text == loadingRow();
 }
 
+// One read-only column of CIDs under a header that names it.
+class CidListModel : public QStringListModel
+{
+public:
+    using QStringListModel::QStringListModel;
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        return QStringListModel::flags(index) & ~Qt::ItemIsEditable;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && section == 0 && role == Qt::DisplayRole)
+            return QStringLiteral("CID");
+        return QStringListModel::headerData(section, orientation, role);
+    }
+};
+
 } // namespace
 
 IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* client, QWidget* parent)
     : QDialog(parent)
     , rootCid(rootCid)
     , client(client)
-    , model(new QStringListModel(this))
+    , model(new CidListModel(this))
 {
     setWindowTitle(QStringLiteral("Indirect pins under %1").arg(shortCid(rootCid)));
 
@@ -68,6 +87,7 @@ IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* clien
 
     tableView = new QTableView(this);
     tableView->setModel(model);
+    tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tableView->setAlternatingRowColors(true);
@@ -80,10 +100,8 @@ IndirectPinsDialog::IndirectPinsDialog(const QString& rootCid, IpfsClient* clien
     layout->addWidget(tableView, 1);
 
     connect(client, &IpfsClient::refsReceived, this, &IndirectPinsDialog::onRefsReceived);
-    // Errors carry no CID, so any error of the shared client replaces the list.
-    connect(client, &IpfsClient::errorOccurred, this, [this](const QString& message) {
-        model->setStringList({ QStringLiteral("Error: %1").arg(message) });
-    });
+    connect(client, &IpfsClient::refsFailed, this, &IndirectPinsDialog::onRefsFailed);
+    connect(client, &IpfsClient::activeLoadingCancelled, this, &IndirectPinsDialog::onLoadingCancelled);
 
     client->fetchRefs(rootCid);
     model->setStringList({ loadingRow() });
@@ -98,12 +116,31 @@ void IndirectPinsDialog::onRefsReceived(const QString& answeredRoot, const QStri
 {
     if (answeredRoot != rootCid)
         return;
+    awaitingAnswer = false;
     model->setStringList(cids.isEmpty() ? QStringList { QStringLiteral("(no refs)") } : cids);
     const QString countText = cids.size() == 1 ? QStringLiteral("1 indirect pin")
                                                : QStringLiteral("%1 indirect pins").arg(cids.size());
     countLabel->setText(countText);
     setWindowTitle(QStringLiteral("Indirect pins under %1 (%2)").arg(shortCid(rootCid), countText));
     DialogSizing::requestRefit(this);
+}
+
+void IndirectPinsDialog::onRefsFailed(const QString& failedRoot, const QString& message)
+{
+    if (failedRoot != rootCid)
+        return;
+    awaitingAnswer = false;
+    model->setStringList({ QStringLiteral("Error: %1").arg(message) });
+    countLabel->setText(QStringLiteral("Failed to load the indirect pins"));
+    setWindowTitle(QStringLiteral("Indirect pins under %1").arg(shortCid(rootCid)));
+    DialogSizing::requestRefit(this);
+}
+
+// A refresh of the main window drops every refs request, this one included: ask again.
+void IndirectPinsDialog::onLoadingCancelled()
+{
+    if (awaitingAnswer)
+        client->fetchRefs(rootCid);
 }
 
 void IndirectPinsDialog::onCustomContextMenuRequested(const QPoint& pos)

@@ -22,6 +22,8 @@ public:
 
 private slots:
     void onRefsReceived(const QString& answeredRoot, const QStringList& cids);
+    void onRefsFailed(const QString& failedRoot, const QString& message);
+    void onLoadingCancelled();
     void onCustomContextMenuRequested(const QPoint& pos);
     void onCopyCid();
     void onOpenInGateway();
@@ -35,4 +37,5 @@ private:
     QTableView* tableView = nullptr;
     QStringListModel* model = nullptr;
     QLabel* countLabel = nullptr;
+    bool awaitingAnswer = true; // the refs request has neither answered nor failed yet
 };

@@ -67,7 +67,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(client, &IpfsClient::errorOccurred, this, &MainWindow::onErrorOccurred);
     connect(client, &IpfsClient::connectionStatusChanged, this, &MainWindow::onConnectionStatusChanged);
     connect(client, &IpfsClient::nodeInfoReceived, this, &MainWindow::onNodeInfoReceived);
-    connect(client, &IpfsClient::unpinned, this, &MainWindow::onUnpinned);
+    connect(client, &IpfsClient::unpinFinished, this, &MainWindow::onUnpinned);
     connect(client, &IpfsClient::refsReceived, this, &MainWindow::onRefsReceivedForTable);
     connect(client, &IpfsClient::dagStatReceived, this, &MainWindow::onDagStatReceived);
     connect(client, &IpfsClient::kindReceived, this, &MainWindow::onKindReceived);

@@ -2,6 +2,7 @@
 
 #include "connectionstatusdot.h"
 #include "ipfsrecords.h"
+#include "unpinreport.h"
 
 #include <QHash>
 #include <QList>
@@ -18,6 +19,7 @@ class QComboBox;
 class QDialog;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QModelIndex;
 class QNetworkReply;
 class QPoint;
@@ -85,6 +87,8 @@ public:
     void checkForUpdates();
     // The site asked instead of the build's (tests point it at a local server).
     void setUpdateSiteUrl(const QString& url) { updateSiteUrl = url; }
+    // How long the check waits for the site to send anything before it gives up.
+    void setUpdateCheckSilenceLimit(int milliseconds) { updateCheckSilenceLimitMs = milliseconds; }
 
     // Period of the remote pin status poll, 2500 ms unless a test shortens it
     // (mainwindow_remotepin.cpp).
@@ -119,7 +123,7 @@ private slots:
     void onOpenFromLocal();
     void onUnpinSelected();
     void onUnpinAll();
-    void onUnpinned(const QStringList& cids);
+    void onUnpinned(const UnpinReport& report);
     void onShowIndirectPins(const QString& rootCid);
     void onRefsReceivedForTable(const QString& rootCid, const QStringList& refs);
     void onDagStatReceived(const QString& cid, qlonglong cumulativeSize);
@@ -190,10 +194,17 @@ private:
 
     // Add flow (mainwindow_add.cpp) and its remote-pin follow-up (mainwindow_remotepin.cpp).
     void endAddInProgress();
-    void showAddResult(const QString& resultText, const QStringList& cids);
+    void showAddProgress(bool withValue);
+    void showAddResult(const QString& rootCid, const QList<AddEntry>& entries);
+    QString addResultText() const;
+    void updateAddResult();
     void exportCids(const QStringList& cids);
-    void startRemotePinFlow(const QString& rootCid, const QList<AddEntry>& entries);
+    bool startRemotePinFlow(const QString& rootCid, const QList<AddEntry>& entries);
     bool belongsToRemotePinFlow(const QString& cid, const QString& service) const;
+    bool settleRemotePinAnswer(const QString& cid, const QString& service);
+    void failRemotePin(const QString& cid, const QString& reason);
+    void endRemotePinPoll();
+    void setRemotePinStatusLine();
     void finalizeRemotePinFlow();
 
     // Auxiliary windows (mainwindow_auxwindows.cpp).
@@ -239,6 +250,13 @@ private:
     QPointer<RpcLogDialog> rpcLogDialog;
     QPointer<StatusLogDialog> statusLogDialog;
     QProgressDialog* addProgressDialog = nullptr;
+    // The newest upload progress, shown once per turn of the event loop (mainwindow_add.cpp).
+    struct AddProgressReport {
+        QString name;
+        int shown = 0;
+        int totalFiles = 0;
+        bool scheduled = false;
+    } addProgressReport;
     QProgressDialog* updateProgressDialog = nullptr;
     QStringList rpcLogLines;
     QStringList statusLogLines;
@@ -268,12 +286,19 @@ private:
     bool remotePinUnpinLocal = false;
     QSet<QString> remotePinPending;
     QSet<QString> remotePinPinned;
-    QSet<QString> remotePinFailed;
+    QHash<QString, QString> remotePinFailed; // CID -> why, in the words of the node where it has any
+    QSet<QString> remotePinAwaiting; // CIDs of the running poll whose answers are still to come
+    QHash<QString, QString> remotePinLastAnswer; // CID -> last status, or why the last request failed
+    // The add result box while it is open; the remote-pin follow-up keeps its text current.
+    QPointer<QMessageBox> addResultBox;
+    QString addResultDetail;
+    bool addResultFollowsRemotePins = false;
     AddOptions pendingAddOptions;
     QString pendingPublishCid;
     qint64 lastCountUpdateMs = 0;
     QHash<QString, int> endpointEntryCounts;
     QString updateSiteUrl; // empty: the build's update site
+    int updateCheckSilenceLimitMs = 30 * 1000;
     // Rows of the current load whose sizes and kinds are still to be asked for, from
     // metadataBacklogNext on (mainwindow_metadata.cpp).
     QList<PinEntry> metadataBacklog;

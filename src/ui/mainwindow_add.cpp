@@ -2,6 +2,7 @@
 #include "wholefilewrite.h"
 
 #include "addtoipfsdialog.h"
+#include "displaytext.h"
 #include "ipfsclient.h"
 
 #include <QAction>
@@ -11,19 +12,32 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
+
+// Failures the result box names one by one; the status log has every one.
+constexpr int kResultFailuresShown = 10;
 
 // The root first, then every reported hash once, in the order the node reported them.
 QStringList addedCidList(const QString& rootCid, const QList<AddEntry>& entries)
 {
     QStringList cids;
-    if (!rootCid.isEmpty())
+    QSet<QString> listed;
+    cids.reserve(entries.size() + 1);
+    listed.reserve(entries.size() + 1);
+    if (!rootCid.isEmpty()) {
         cids.append(rootCid);
+        listed.insert(rootCid);
+    }
     for (const AddEntry& entry : entries) {
         const QString hash = entry.hash.trimmed();
-        if (!hash.isEmpty() && !cids.contains(hash))
-            cids.append(hash);
+        if (hash.isEmpty() || listed.contains(hash))
+            continue;
+        listed.insert(hash);
+        cids.append(hash);
     }
     return cids;
 }
@@ -88,33 +102,52 @@ void MainWindow::onAddProgress(const QString& currentName, int processedEntries,
     if (name.isEmpty())
         name = QStringLiteral("(wrapped root)");
 
-    if (totalFiles < 1) {
+    if (totalFiles < 1)
         setStatusMessage(QStringLiteral("Adding to IPFS: %1").arg(name));
-        if (addProgressDialog) {
-            addProgressDialog->setRange(0, 0);
-            addProgressDialog->setLabelText(QStringLiteral("Uploading\n%1").arg(name));
-        }
-        return;
-    }
-
-    setStatusMessage(QStringLiteral("Adding to IPFS: %1/%2 \u2014 %3")
-                         .arg(QString::number(processedEntries), QString::number(totalFiles), name));
+    else
+        setStatusMessage(QStringLiteral("Adding to IPFS: %1/%2 \u2014 %3")
+                             .arg(QString::number(processedEntries), QString::number(totalFiles), name));
     if (!addProgressDialog)
         return;
     // The node counts folders and the wrapping folder too, so entries may outnumber files.
-    const int shown = qMin(processedEntries, totalFiles);
-    if (addProgressDialog->maximum() != totalFiles)
-        addProgressDialog->setRange(0, totalFiles);
-    addProgressDialog->setLabelText(QStringLiteral("Uploading %1 of %2\n%3")
-                                        .arg(QString::number(shown), QString::number(totalFiles), name));
-    // Last: a window-modal progress dialog handles events inside setValue, and the upload
-    // may end right there.
-    addProgressDialog->setValue(shown);
+    addProgressReport.name = name;
+    addProgressReport.shown = qMin(processedEntries, totalFiles);
+    addProgressReport.totalFiles = totalFiles;
+    // A node may report tens of thousands of entries in one read; the dialog shows the newest of
+    // them once per turn of the event loop instead of once per entry.
+    if (addProgressReport.scheduled)
+        return;
+    addProgressReport.scheduled = true;
+    QTimer::singleShot(0, this, [this] { showAddProgress(true); });
+}
+
+void MainWindow::showAddProgress(bool withValue)
+{
+    if (!addProgressReport.scheduled || !addProgressDialog)
+        return;
+    addProgressReport.scheduled = false;
+    const AddProgressReport report = addProgressReport;
+    if (report.totalFiles < 1) {
+        addProgressDialog->setRange(0, 0);
+        addProgressDialog->setLabelText(QStringLiteral("Uploading\n%1").arg(report.name));
+        return;
+    }
+    if (addProgressDialog->maximum() != report.totalFiles)
+        addProgressDialog->setRange(0, report.totalFiles);
+    addProgressDialog->setLabelText(
+        QStringLiteral("Uploading %1 of %2\n%3")
+            .arg(QString::number(report.shown), QString::number(report.totalFiles), report.name));
+    // Last: a window-modal progress dialog handles events inside setValue, and the upload may
+    // end right there.
+    if (withValue)
+        addProgressDialog->setValue(report.shown);
 }
 
 void MainWindow::endAddInProgress()
 {
     addInProgress = false;
+    // The last report still names what was uploaded last; its value is the caller's to set.
+    showAddProgress(false);
     addBtn->setEnabled(true);
     addToIpfsAction->setEnabled(true);
     if (!addProgressDialog)
@@ -126,14 +159,13 @@ void MainWindow::endAddInProgress()
 
 void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& entries)
 {
+    showAddProgress(false);
     if (addProgressDialog && addProgressDialog->maximum() > 0)
         addProgressDialog->setValue(addProgressDialog->maximum());
     endAddInProgress();
 
-    const QStringList cids = addedCidList(rootCid, entries);
-    const QString resultText = rootCid.isEmpty()
-        ? QStringLiteral("Add operation completed successfully.\n\nReturned objects: %1").arg(entries.size())
-        : QStringLiteral("Add operation completed successfully.\n\nRoot CID:\n%1").arg(rootCid);
+    addResultDetail = rootCid.isEmpty() ? QStringLiteral("Returned objects: %1").arg(entries.size())
+                                        : QStringLiteral("Root CID:\n%1").arg(rootCid);
 
     if (contentMode == QLatin1String("pinned"))
         triggerRefresh(false);
@@ -146,33 +178,80 @@ void MainWindow::onAddCompleted(const QString& rootCid, const QList<AddEntry>& e
         setStatusMessage(QStringLiteral("Added to IPFS: %1").arg(rootCid));
     }
 
+    addResultFollowsRemotePins = false;
     const QString destination = pendingAddOptions.pinDestination.trimmed().toLower();
     if (destination == QLatin1String("both") || destination == QLatin1String("remote"))
-        startRemotePinFlow(rootCid, entries);
+        addResultFollowsRemotePins = startRemotePinFlow(rootCid, entries) && remotePinActive;
 
-    showAddResult(resultText, cids);
+    showAddResult(rootCid, entries);
 }
 
-void MainWindow::showAddResult(const QString& resultText, const QStringList& cids)
+QString MainWindow::addResultText() const
+{
+    QString headline = QStringLiteral("Add operation completed successfully.");
+    QString remote;
+    if (addResultFollowsRemotePins) {
+        // The local half alone is no success when the remote half failed.
+        const qsizetype total = remotePinPinned.size() + remotePinPending.size() + remotePinFailed.size();
+        if (!remotePinFailed.isEmpty())
+            headline = QStringLiteral("Added to IPFS, but remote pinning failed for %1 of %2 CID(s).")
+                           .arg(QString::number(remotePinFailed.size()), QString::number(total));
+        else if (!remotePinPending.isEmpty())
+            headline = QStringLiteral("Added to IPFS. Remote pinning is in progress.");
+        remote = QStringLiteral("\n\nRemote pinning on '%1': %2 pinned, %3 pending, %4 failed.")
+                     .arg(remotePinService, QString::number(remotePinPinned.size()),
+                         QString::number(remotePinPending.size()), QString::number(remotePinFailed.size()));
+        QStringList failed = remotePinFailed.keys();
+        failed.sort();
+        for (qsizetype i = 0; i < failed.size() && i < kResultFailuresShown; ++i)
+            remote += u'\n' + remotePinFailed.value(failed.at(i));
+        if (failed.size() > kResultFailuresShown)
+            remote += QStringLiteral("\n\u2026and %1 more, each named in the status log.")
+                          .arg(failed.size() - kResultFailuresShown);
+    }
+    return headline + QStringLiteral("\n\n") + addResultDetail + remote;
+}
+
+void MainWindow::updateAddResult()
+{
+    if (!addResultBox || !addResultFollowsRemotePins)
+        return;
+    addResultBox->setText(addResultText());
+    addResultBox->setIcon(remotePinFailed.isEmpty() ? QMessageBox::Information : QMessageBox::Warning);
+}
+
+void MainWindow::showAddResult(const QString& rootCid, const QList<AddEntry>& entries)
 {
     QMessageBox box(
-        QMessageBox::Information, QStringLiteral("Add to IPFS"), resultText, QMessageBox::NoButton, this);
+        QMessageBox::Information, QStringLiteral("Add to IPFS"), QString(), QMessageBox::NoButton, this);
+    // Names and reasons from the node are text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    addResultBox = &box;
+    updateAddResult();
+    if (!addResultFollowsRemotePins)
+        box.setText(addResultText());
     QPushButton* copyButton = nullptr;
     QPushButton* exportButton = nullptr;
-    if (!cids.isEmpty()) {
+    // The list itself is made only when asked for: it costs time with a hundred thousand entries.
+    const bool anyCid = !rootCid.isEmpty()
+        || std::any_of(entries.cbegin(), entries.cend(),
+            [](const AddEntry& entry) { return !entry.hash.trimmed().isEmpty(); });
+    if (anyCid) {
         copyButton = box.addButton(QStringLiteral("Copy CIDs"), QMessageBox::ActionRole);
         exportButton = box.addButton(QStringLiteral("Export CIDs"), QMessageBox::ActionRole);
     }
     box.addButton(QMessageBox::Ok);
     box.exec();
+    addResultBox = nullptr;
 
     QAbstractButton* clicked = box.clickedButton();
-    if (!clicked)
+    if (!clicked || (clicked != copyButton && clicked != exportButton))
         return;
+    const QStringList cids = addedCidList(rootCid, entries);
     if (clicked == copyButton) {
         QGuiApplication::clipboard()->setText(cids.join(u'\n'));
         setStatusMessage(QStringLiteral("Copied %1 CID(s) to clipboard").arg(cids.size()));
-    } else if (clicked == exportButton) {
+    } else {
         exportCids(cids);
     }
 }
@@ -196,5 +275,5 @@ void MainWindow::onAddFailed(const QString& message)
     endAddInProgress();
     showNotification(message, true);
     setStatusMessage(QStringLiteral("Error: ") + message);
-    QMessageBox::critical(this, QStringLiteral("Add to IPFS failed"), message, QMessageBox::Ok);
+    showPlainMessage(this, QMessageBox::Critical, QStringLiteral("Add to IPFS failed"), message);
 }

@@ -86,8 +86,10 @@ QAbstractButton* runResultBox(QMessageBox& box, const QString& title, const QStr
 
 void MainWindow::onOpenViaIpnsClicked()
 {
+    // A gateway knows nothing of the node's key names ("self"), only names: the node's own is its
+    // peer id. Unknown while no node answers, and then nothing is offered.
     QString answer;
-    if (!promptText(this, QStringLiteral("Open via IPNS"), kNamePromptLabel, QStringLiteral("self"), &answer))
+    if (!promptText(this, QStringLiteral("Open via IPNS"), kNamePromptLabel, peerId, &answer))
         return;
     const QString name = withoutPrefix(answer.trimmed(), kIpnsPrefix).trimmed();
     if (name.isEmpty())

@@ -21,15 +21,13 @@ namespace {
 const QString kPinnedMode = QStringLiteral("pinned");
 const QString kRecursiveType = QStringLiteral("recursive");
 
-} // namespace
-
 // The selected rows in the order selectedRows() gives them, without its per-row set: a
 // select-all of a million rows is one range and costs one pass.
-QStringList MainWindow::selectedCids() const
+template <typename Visit>
+void forEachSelectedPin(const QTableView* tableView, const PinFilterProxyModel* proxy, const PinModel* model, Visit visit)
 {
-    QStringList cids;
     if (!tableView || !tableView->selectionModel())
-        return cids;
+        return;
     const QItemSelectionModel* selection = tableView->selectionModel();
     const QItemSelection ranges = selection->selection();
     const int rowCount = proxy->rowCount();
@@ -46,9 +44,44 @@ QStringList MainWindow::selectedCids() const
                 continue;
             const PinEntry* pin = model->pinAt(proxy->mapToSource(proxy->index(row, 0)).row());
             if (pin && !pin->cid.isEmpty())
-                cids.append(pin->cid);
+                visit(*pin);
         }
     }
+}
+
+// What a finished unpin did, in a sentence or a few.
+QString unpinSummary(const UnpinReport& report)
+{
+    QStringList parts;
+    const qsizetype removed = report.removed.size();
+    const bool complete = report.notPinned.isEmpty() && report.failed.isEmpty();
+    if (removed == 0 && !report.failed.isEmpty())
+        parts << QStringLiteral("Unpin failed: %1.").arg(report.failure);
+    else if (removed == 0 && !report.notPinned.isEmpty())
+        parts << QStringLiteral("Unpin failed: the node holds no pin for %1 CID(s).").arg(report.notPinned.size());
+    else if (complete)
+        parts << QStringLiteral("Unpinned %1 CID(s).").arg(removed);
+    else
+        parts << QStringLiteral("Unpinned %1 of %2 CID(s).").arg(removed).arg(report.asked() - report.indirectLeftOut);
+    if (removed > 0 && !report.notPinned.isEmpty())
+        parts << QStringLiteral("%1 not pinned on the node.").arg(report.notPinned.size());
+    if (removed > 0 && !report.failed.isEmpty())
+        parts << QStringLiteral("%1 failed: %2.").arg(report.failed.size()).arg(report.failure);
+    if (report.indirectLeftOut > 0) {
+        parts << QStringLiteral("%1 indirect pin(s) left out: they go only with the pin that holds them.")
+                     .arg(report.indirectLeftOut);
+    }
+    if (removed > 0)
+        parts << QStringLiteral("Refreshing list\u2026");
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+QStringList MainWindow::selectedCids() const
+{
+    QStringList cids;
+    forEachSelectedPin(tableView, proxy, model, [&cids](const PinEntry& pin) { cids.append(pin.cid); });
     return cids;
 }
 
@@ -124,31 +157,52 @@ void MainWindow::onOpenFromLocal()
         3000, [](const QString& status) { return status.startsWith(QLatin1String("Opening ")); });
 }
 
+// The listing prints CIDv0 pins in their CIDv1 form: the client looks for both forms.
 void MainWindow::onUnpinSelected()
 {
     if (contentMode != kPinnedMode)
         return;
-    const QStringList cids = selectedCids();
-    if (!cids.isEmpty())
-        client->unpin(cids, true);
+    QList<PinEntry> pins;
+    forEachSelectedPin(tableView, proxy, model, [&pins](const PinEntry& pin) { pins.append(pin); });
+    if (!pins.isEmpty())
+        client->unpinPins(pins, true);
 }
 
 void MainWindow::onUnpinAll()
 {
     if (contentMode != kPinnedMode)
         return;
-    // Every row the last load delivered, also those the search text hides.
-    const QStringList cids = model->allCids();
-    if (!cids.isEmpty())
-        client->unpin(cids, true);
+    // The rows the table lists: what a search hides stays pinned.
+    QList<PinEntry> pins;
+    const int shown = proxy->rowCount();
+    const bool allShown = shown == model->rowCount();
+    pins.reserve(shown);
+    for (int row = 0; row < shown; ++row) {
+        const PinEntry* pin
+            = model->pinAt(allShown ? row : proxy->mapToSource(proxy->index(row, PinModel::CidColumn)).row());
+        if (pin && !pin->cid.isEmpty())
+            pins.append(*pin);
+    }
+    if (!pins.isEmpty())
+        client->unpinPins(pins, true);
 }
 
-void MainWindow::onUnpinned(const QStringList& cids)
+void MainWindow::onUnpinned(const UnpinReport& report)
 {
-    showNotification(QStringLiteral("Unpinned %1 CID(s). Refreshing list\u2026").arg(cids.size()), false);
-    setStatusMessage(QStringLiteral("Unpinned %1 CID(s)").arg(cids.size()));
-    // The add flow may unpin while the table shows unpinned local content: reload what the
-    // table shows, never pins into the "Not pinned" view.
+    const qsizetype removed = report.removed.size();
+    const bool complete = report.notPinned.isEmpty() && report.failed.isEmpty();
+    showNotification(unpinSummary(report), !complete);
+    if (removed == 0) {
+        setStatusMessage(QStringLiteral("Error: ") + unpinSummary(report));
+        scheduleStatusReset(
+            8000, [](const QString& status) { return status.startsWith(QLatin1String("Error: ")); });
+        return;
+    }
+    setStatusMessage(complete ? QStringLiteral("Unpinned %1 CID(s)").arg(removed)
+                              : QStringLiteral("Unpinned %1 of %2 CID(s)").arg(removed).arg(report.asked() - report.indirectLeftOut));
+    // The table drops what went by asking the node again. The add flow may unpin while the
+    // table shows unpinned local content: reload what the table shows, never pins into the
+    // "Not pinned" view.
     if (contentMode == kPinnedMode)
         client->fetchPins(typeFilter, QStringLiteral("base32"), true);
     else
@@ -193,7 +247,9 @@ void MainWindow::onTableContextMenuRequested(const QPoint& pos)
     const QString type = proxy->data(proxy->index(row, PinModel::TypeColumn)).toString();
 
     if (type == kRecursiveType && !cid.isEmpty()) {
-        const QString name = proxy->data(proxy->index(row, PinModel::NameColumn)).toString();
+        // The pin's own name: the column shows a placeholder for a pin without one.
+        const QString name
+            = proxy->data(proxy->index(row, PinModel::NameColumn), PinModel::SortRole).toString();
         QAction* indirect = menu.addAction(QStringLiteral("Show indirect pins"));
         connect(indirect, &QAction::triggered, this, [this, cid] { onShowIndirectPins(cid); });
         QAction* contents = menu.addAction(QStringLiteral("List files / Export\u2026"));

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "connectionstatusdot.h"
+#include "elidedlabel.h"
 #include "pinmodel.h"
 #include "splitactionbutton.h"
 
@@ -162,10 +163,6 @@ void MainWindow::setupToolBar()
     searchEdit->setMinimumWidth(240);
     searchEdit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     searchEdit->setClearButtonEnabled(true);
-    QPalette searchPalette = searchEdit->palette();
-    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled })
-        searchPalette.setColor(group, QPalette::PlaceholderText, QColor(85, 85, 85));
-    searchEdit->setPalette(searchPalette);
     connect(searchEdit, &QLineEdit::textChanged, this, &MainWindow::onSearchTextChanged);
     toolBar->addWidget(searchEdit);
 
@@ -228,10 +225,9 @@ void MainWindow::setupCentralWidget()
     layout->setContentsMargins(8, 8, 8, 4);
     layout->setSpacing(6);
 
-    notificationLabel = new QLabel(central);
+    // One line whatever the text: a long error is cut with its whole text in the tool tip.
+    notificationLabel = new ElidedLabel(QString(), central);
     notificationLabel->setObjectName(QStringLiteral("notification"));
-    notificationLabel->setTextFormat(Qt::PlainText);
-    notificationLabel->setWordWrap(true);
     notificationLabel->setAlignment(Qt::AlignCenter);
     notificationLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     notificationLabel->setCursor(Qt::IBeamCursor);
@@ -291,11 +287,10 @@ void MainWindow::setupCentralWidget()
     statusDot->setObjectName(QStringLiteral("statusIcon"));
     setConnectionDotState(ConnectionStatusDot::Unknown, QStringLiteral("Waiting for first connection check"));
     identityRow->addWidget(statusDot);
-    peerIdLabel = new QLabel(QStringLiteral("Not connected"), statsFrame);
+    peerIdLabel = new ElidedLabel(QStringLiteral("Not connected"), statsFrame);
     peerIdLabel->setObjectName(QStringLiteral("peerIdLabel"));
-    peerIdLabel->setTextFormat(Qt::PlainText);
     peerIdLabel->installEventFilter(this);
-    identityRow->addWidget(peerIdLabel);
+    identityRow->addWidget(peerIdLabel, 1);
     identityRow->addStretch();
     statsLayout->addLayout(identityRow);
 
@@ -324,9 +319,8 @@ void MainWindow::setupCentralWidget()
 
 void MainWindow::setupStatusBar()
 {
-    statusLabel = new QLabel(this);
+    statusLabel = new ElidedLabel(QString(), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel->setTextFormat(Qt::PlainText);
     statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusLabel->setCursor(Qt::IBeamCursor);
     statusLabel->setMinimumWidth(200);

@@ -19,6 +19,7 @@ const QString kUpdateTitle = QStringLiteral("Check for update");
 // The build's update site (VAXEL_UPDATE_BASE_URL).
 const QUrl kUpdateVersionUrl = updateVersionUrl(QStringLiteral(VAXEL_UPDATE_BASE_URL));
 const QUrl kUpdateDownloadUrl = updateDownloadUrl(QStringLiteral(VAXEL_UPDATE_BASE_URL));
+const char* const kCancelledByUser = "cancelledByUser";
 
 // The site's answer is shown as plain text, never as markup.
 void showUpdateMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text)
@@ -39,7 +40,7 @@ void MainWindow::checkForUpdates()
     if (!updateProgressDialog) {
         updateProgressDialog = new QProgressDialog(this);
         updateProgressDialog->setWindowTitle(kUpdateTitle);
-        updateProgressDialog->setCancelButton(nullptr);
+        updateProgressDialog->setCancelButtonText(QStringLiteral("Cancel"));
         updateProgressDialog->setAutoClose(false);
         updateProgressDialog->setAutoReset(false);
         updateProgressDialog->setMinimumDuration(0);
@@ -58,7 +59,13 @@ void MainWindow::checkForUpdates()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, vaxelUserAgent());
     applyConfiguredOriginHeader(request);
-    manager->get(request);
+    // A site that takes the connection and then sends nothing must not hold the check for ever.
+    request.setTransferTimeout(updateCheckSilenceLimitMs);
+    QNetworkReply* reply = manager->get(request);
+    connect(updateProgressDialog, &QProgressDialog::canceled, reply, [reply] {
+        reply->setProperty(kCancelledByUser, true);
+        reply->abort();
+    });
 
     setStatusMessage(QStringLiteral("Checking for updates..."));
 }
@@ -76,9 +83,15 @@ void MainWindow::onUpdateCheckFinished(QNetworkReply* reply)
     }
 
     // Everything needed is read now: the message boxes below run event loops of their own.
-    const QByteArray body = reply->readAll();
     const bool failed = reply->error() != QNetworkReply::NoError;
-    const QString errorText = reply->errorString();
+    // An aborted reply is closed and has nothing to read.
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    const bool cancelled = reply->property(kCancelledByUser).toBool();
+    // Only the user's Cancel and the silence limit abort the request.
+    const QString errorText = reply->error() == QNetworkReply::OperationCanceledError
+        ? QStringLiteral("the update site sent nothing for %1 s")
+              .arg(QString::number(reply->request().transferTimeout() / 1000.0))
+        : reply->errorString();
     const QString currentText = versionTextWithoutPrefix(QCoreApplication::applicationVersion());
     const QVersionNumber current = QVersionNumber::fromString(currentText);
     QNetworkAccessManager* manager = reply->manager();
@@ -88,6 +101,10 @@ void MainWindow::onUpdateCheckFinished(QNetworkReply* reply)
 
     endCheck();
 
+    if (cancelled) {
+        setStatusMessage(QStringLiteral("Update check cancelled"));
+        return;
+    }
     if (failed) {
         showUpdateMessage(
             this, QMessageBox::Warning, QStringLiteral("Update check failed: %1").arg(errorText));

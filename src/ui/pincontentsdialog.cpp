@@ -2,6 +2,7 @@
 
 #include "contentpaths.h"
 #include "dialogsizing.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QHBoxLayout>
@@ -103,11 +104,9 @@ void PinContentsDialog::buildUi()
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
-    statusLabel = new QLabel(QStringLiteral("Loading…"), this);
+    // It shows the node's names and error texts, which must not widen the window.
+    statusLabel = new ElidedLabel(QStringLiteral("Loading…"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    // It shows the node's names and error texts.
-    statusLabel->setTextFormat(Qt::PlainText);
-    statusLabel->setWordWrap(true);
     layout->addWidget(statusLabel);
 
     tree = new QTreeWidget(this);
@@ -206,7 +205,7 @@ bool PinContentsDialog::looksLikeChunkedFileLinks(const QList<LsEntry>& entries)
 void PinContentsDialog::addLsEntries(
     const QList<LsEntry>& entries, QTreeWidgetItem* parentItem, const QString& parentPath)
 {
-    QSet<QString>& taken = takenNames[parentItem];
+    UniqueNames& taken = takenNames[parentItem];
     QList<QTreeWidgetItem*> children;
     children.reserve(entries.size());
     for (const LsEntry& entry : entries) {
@@ -292,7 +291,7 @@ void PinContentsDialog::addRootAsSingleFileLeaf()
     if (name.isEmpty())
         name = displayName.trimmed();
     if (name.isEmpty())
-        name = QStringLiteral("root-file-%1").arg(rootCid.left(12));
+        name = rootCid; // a pin without a name is known by its CID
     const QString component = sanitizeFilenameComponent(name);
 
     auto* item = new QTreeWidgetItem(rootItem);

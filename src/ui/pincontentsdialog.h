@@ -1,5 +1,6 @@
 #pragma once
 
+#include "contentpaths.h"
 #include "ipfsrecords.h"
 
 #include <QDialog>
@@ -104,7 +105,7 @@ private:
     bool writeInProgress = false;
 
     QTreeWidgetItem* rootItem = nullptr;
-    QHash<QTreeWidgetItem*, QSet<QString>> takenNames; // per folder item, case-folded
+    QHash<QTreeWidgetItem*, PinContents::UniqueNames> takenNames; // per folder item
     QTimer* listingTimer = nullptr;
     int failedListings = 0;
     int entryLimit = 0;

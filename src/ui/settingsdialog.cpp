@@ -2,6 +2,7 @@
 
 #include "appsettings.h"
 #include "dialogsizing.h"
+#include "endpointinput.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,9 +15,38 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr QLatin1String kDefaultHost("127.0.0.1");
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+
+// Shows a typed port as typed, 0 and 99999 included, so that a port that cannot work is refused
+// with a message instead of being kept or cut silently; the arrows stay within the valid ports.
+class PortSpinBox : public QSpinBox
+{
+public:
+    explicit PortSpinBox(QWidget* parent)
+        : QSpinBox(parent)
+    {
+        setRange(0, 999999);
+    }
+
+    void stepBy(int steps) override { setValue(std::clamp(value() + steps, kMinPort, kMaxPort)); }
+
+protected:
+    StepEnabled stepEnabled() const override
+    {
+        StepEnabled enabled = StepNone;
+        if (value() < kMaxPort)
+            enabled |= StepUpEnabled;
+        if (value() > kMinPort)
+            enabled |= StepDownEnabled;
+        return enabled;
+    }
+};
 
 } // namespace
 
@@ -42,9 +72,13 @@ void SettingsDialog::setupUi()
 {
     hostEdit = new QLineEdit(this);
     hostEdit->setPlaceholderText(kDefaultHost);
-    portSpin = new QSpinBox(this);
-    portSpin->setRange(1, 65535);
+    portSpin = new PortSpinBox(this);
     portSpin->setValue(5001);
+    endpointErrorLabel = new QLabel(this);
+    endpointErrorLabel->setObjectName(QStringLiteral("endpointErrorLabel"));
+    endpointErrorLabel->setTextFormat(Qt::PlainText);
+    endpointErrorLabel->setWordWrap(true);
+    endpointErrorLabel->hide();
     pinTypeCombo = new QComboBox(this);
     pinTypeCombo->addItem(QStringLiteral("Recursive+Direct"), QStringLiteral("recursive+direct"));
     pinTypeCombo->addItem(QStringLiteral("All pins"), QStringLiteral("all"));
@@ -84,6 +118,7 @@ void SettingsDialog::setupUi()
     connectionForm->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     connectionForm->addRow(QStringLiteral("Host:"), hostEdit);
     connectionForm->addRow(QStringLiteral("Port:"), portSpin);
+    connectionForm->addRow(endpointErrorLabel);
     auto* warning
         = new QLabel(QStringLiteral("<small><i>Default Kubo RPC port is 5001. Never expose this port to "
                                     "the public internet.</i></small>"),
@@ -112,7 +147,10 @@ void SettingsDialog::setupUi()
         = buttons->addButton(QStringLiteral("Restore Defaults"), QDialogButtonBox::ResetRole);
     layout->addWidget(buttons);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::acceptIfValid);
+    connect(hostEdit, &QLineEdit::editingFinished, this, &SettingsDialog::applyHostText);
+    connect(hostEdit, &QLineEdit::textEdited, endpointErrorLabel, &QWidget::hide);
+    connect(portSpin, &QSpinBox::valueChanged, endpointErrorLabel, &QWidget::hide);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(restore, &QPushButton::clicked, this, &SettingsDialog::restoreDefaults);
     connect(autoRefreshCheck, &QCheckBox::toggled, intervalSpin, &QWidget::setEnabled);
@@ -123,8 +161,42 @@ void SettingsDialog::setupUi()
     });
 }
 
+bool SettingsDialog::applyHostText()
+{
+    const EndpointInput input = parseEndpointInput(hostEdit->text());
+    if (!input.error.isEmpty()) {
+        showEndpointError(input.error);
+        return false;
+    }
+    if (!input.host.isEmpty() && input.host != hostEdit->text())
+        hostEdit->setText(input.host);
+    if (input.port != 0)
+        portSpin->setValue(input.port);
+    return true;
+}
+
+void SettingsDialog::acceptIfValid()
+{
+    if (!applyHostText())
+        return;
+    if (portSpin->value() < kMinPort || portSpin->value() > kMaxPort) {
+        showEndpointError(endpointPortError());
+        return;
+    }
+    accept();
+}
+
+void SettingsDialog::showEndpointError(const QString& message)
+{
+    endpointErrorLabel->setText(message);
+    endpointErrorLabel->show();
+}
+
 QString SettingsDialog::host() const
 {
+    const EndpointInput input = parseEndpointInput(hostEdit->text());
+    if (!input.host.isEmpty())
+        return input.host;
     const QString text = hostEdit->text().trimmed();
     return text.isEmpty() ? kDefaultHost : text;
 }

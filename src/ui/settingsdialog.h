@@ -5,6 +5,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -40,6 +41,10 @@ public:
 
 private:
     void setupUi();
+    // Takes host and port from a pasted address; false, with the reason shown, when it cannot work.
+    bool applyHostText();
+    void acceptIfValid();
+    void showEndpointError(const QString& message);
 
     QLineEdit* hostEdit = nullptr;
     QSpinBox* portSpin = nullptr;
@@ -49,4 +54,5 @@ private:
     QCheckBox* loadMetadataCheck = nullptr;
     QCheckBox* sendOriginCheck = nullptr;
     QLineEdit* originEdit = nullptr;
+    QLabel* endpointErrorLabel = nullptr;
 };

@@ -27,6 +27,7 @@ QByteArray reasonPhrase(int status)
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     default: return "Status";
     }
@@ -249,16 +250,29 @@ FakeKuboNode::Response FakeKuboNode::kuboError(const QString& message, int code,
 {
     const QByteArray body = QByteArrayLiteral("{\"Message\":\"") + message.toUtf8().replace('"', "\\\"")
         + QByteArrayLiteral("\",\"Code\":") + QByteArray::number(code) + QByteArrayLiteral(",\"Type\":\"error\"}\n");
-    return json(body, status);
+    // Kubo frames its errors as it frames its streams.
+    Response response = json(body, status);
+    response.header("Trailer", "X-Stream-Error");
+    response.chunkedEncoding = true;
+    return response;
 }
 
 FakeKuboNode::Response FakeKuboNode::streamed(const QList<QByteArray>& pieces, int delayMs)
 {
     Response response;
     response.header("Content-Type", "application/json");
+    response.header("Trailer", "X-Stream-Error");
+    response.header("X-Chunked-Output", "1");
     response.chunkedEncoding = true;
     for (const QByteArray& piece : pieces)
         response.chunks.append({ piece, delayMs });
+    return response;
+}
+
+FakeKuboNode::Response FakeKuboNode::streamFailure(const QList<QByteArray>& pieces, const QByteArray& error)
+{
+    Response response = streamed(pieces);
+    response.streamError = error;
     return response;
 }
 
@@ -309,6 +323,14 @@ void FakeKuboNode::onReadyRead(QTcpSocket* socket)
         return;
 
     const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+    if ((headerEnd < 0 && buffer.size() > kMaxHeadBytes) || headerEnd + 4 > kMaxHeadBytes) {
+        Response refused = text("431 Request Header Fields Too Large", 431);
+        refused.header("Connection", "close");
+        refused.cutAfterBytes = int(refused.chunks.first().data.size()); // then closes, as Go does
+        buffers.remove(socket);
+        send(socket, refused);
+        return;
+    }
     if (headerEnd < 0)
         return;
     const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
@@ -391,7 +413,8 @@ void FakeKuboNode::dispatch(QTcpSocket* socket, const Request& request)
         command = command.mid(kApiPrefix.size());
     emit requestReceived(command);
 
-    const Response response = answerFor(request);
+    Response response = answerFor(request);
+    addKuboHeaders(command, &response);
     if (response.neverAnswer) {
         socket->setProperty("fakeParked", true);
         return;
@@ -448,6 +471,20 @@ FakeKuboNode::Response FakeKuboNode::answerFor(const Request& request)
     return (*it)(request);
 }
 
+void FakeKuboNode::addKuboHeaders(const QString& command, Response* response)
+{
+    // "/cat" announces the file's size, so a reply cut short can be told from a whole one.
+    if (command == QLatin1String("/cat") && response->status == 200
+        && findHeader(response->headers, "X-Content-Length").isEmpty()) {
+        qsizetype size = 0;
+        for (const Chunk& chunk : std::as_const(response->chunks))
+            size += chunk.data.size();
+        response->header("X-Content-Length", QByteArray::number(size));
+    }
+    if (!response->streamError.isEmpty() && findHeader(response->headers, "Trailer").isEmpty())
+        response->header("Trailer", "X-Stream-Error");
+}
+
 void FakeKuboNode::send(QTcpSocket* socket, const Response& response)
 {
     if (!socket)
@@ -458,9 +495,11 @@ void FakeKuboNode::send(QTcpSocket* socket, const Response& response)
         body.append(chunk.data);
         delayed = delayed || chunk.delayMs > 0;
     }
-    const bool chunked = response.chunkedEncoding || delayed || response.chunks.size() > 1;
+    const bool chunked = response.chunkedEncoding || delayed || response.chunks.size() > 1
+        || !response.streamError.isEmpty();
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+    const QByteArray reason = response.reason.isEmpty() ? reasonPhrase(response.status) : response.reason;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason + "\r\n";
     bool hasContentType = false;
     for (const auto& header : response.headers) {
         head += header.first + ": " + header.second + "\r\n";
@@ -472,7 +511,9 @@ void FakeKuboNode::send(QTcpSocket* socket, const Response& response)
         head += "Transfer-Encoding: chunked\r\n";
     else
         head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    head += "Connection: keep-alive\r\n\r\n";
+    if (findHeader(response.headers, "Connection").isEmpty())
+        head += "Connection: keep-alive\r\n";
+    head += "\r\n";
 
     const int cutAfter = response.cutAfterBytes;
     if (!chunked) {
@@ -519,9 +560,12 @@ void FakeKuboNode::send(QTcpSocket* socket, const Response& response)
             QTimer::singleShot(elapsed, socket, writePiece);
     }
     if (!cut) {
-        auto finish = [guard] {
+        const QByteArray trailer = response.streamError.isEmpty()
+            ? QByteArray()
+            : "X-Stream-Error: " + QByteArray(response.streamError).replace('\n', ' ') + "\r\n";
+        auto finish = [guard, trailer] {
             if (guard)
-                guard->write("0\r\n\r\n");
+                guard->write("0\r\n" + trailer + "\r\n");
         };
         if (elapsed == 0)
             finish();

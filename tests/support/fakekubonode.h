@@ -56,6 +56,11 @@ public:
         bool hold = false;            // wait until releaseHeld() answers it
         int cutAfterBytes = -1;       // close the connection after this many body bytes
         bool chunkedEncoding = false; // force Transfer-Encoding: chunked even for one chunk
+        // A failure after the body began, sent as Kubo sends it: the trailer "X-Stream-Error" of
+        // a chunked reply that announced "Trailer: X-Stream-Error", the status staying 200.
+        QByteArray streamError;
+        // The status line's reason phrase, which a proxy in front of a node may write; empty: the usual one.
+        QByteArray reason;
 
         Response& header(const QByteArray& name, const QByteArray& value);
     };
@@ -78,6 +83,10 @@ public:
     void setBrowserGuard(bool on);
     void setAllowedOrigins(const QStringList& origins); // replaces the defaults
 
+    // A request line and headers longer than Go's limit (1 MiB, with its 4 KiB of slack) are
+    // refused with 431, as Kubo refuses them.
+    static constexpr qsizetype kMaxHeadBytes = (1 << 20) + 4096;
+
     // Drops a connection whose request grows past this many bytes before it is complete,
     // as a proxy with an upload limit would; -1 (the default) accepts any size.
     void setRequestByteLimit(qint64 bytes) { requestByteLimit = bytes; }
@@ -96,7 +105,9 @@ public:
     static Response json(const QByteArray& body, int status = 200);
     static Response text(const QByteArray& body, int status = 200);
     static Response kuboError(const QString& message, int code = 0, int status = 500);
+    // A streamed answer as Kubo sends one: chunked, announcing the trailer it may end with.
     static Response streamed(const QList<QByteArray>& pieces, int delayMs = 0);
+    static Response streamFailure(const QList<QByteArray>& pieces, const QByteArray& error);
     static Response never();
     static Response held();
 
@@ -109,6 +120,7 @@ private:
     void onReadyRead(QTcpSocket* socket);
     void dispatch(QTcpSocket* socket, const Request& request);
     void send(QTcpSocket* socket, const Response& response);
+    static void addKuboHeaders(const QString& command, Response* response);
     Response answerFor(const Request& request);
 
     QTcpServer* server = nullptr;

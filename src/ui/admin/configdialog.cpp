@@ -4,6 +4,7 @@
 #include "configvaluetext.h"
 #include "dialogsizing.h"
 #include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QComboBox>
@@ -79,13 +80,14 @@ void ConfigDialog::buildLayout()
     auto* layout = new QVBoxLayout(this);
 
     expandCollapseBtn = makeButton(QString(), QStringLiteral("expandCollapseBtn"), this);
-    statusLabel = new QLabel(QStringLiteral("Click Refresh to load config from /api/v0/config/show"), this);
+    statusLabel
+        = new ElidedLabel(QStringLiteral("Click Refresh to load config from /api/v0/config/show"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    statusLabel->setStyleSheet(hintTextStyle());
     refreshButton = makeButton(QStringLiteral("Refresh"), QStringLiteral("refreshButton"), this);
     auto* topRow = new QHBoxLayout;
     topRow->addWidget(expandCollapseBtn);
-    topRow->addWidget(statusLabel);
+    topRow->addWidget(statusLabel, 1);
     topRow->addStretch();
     topRow->addWidget(refreshButton);
     layout->addLayout(topRow);
@@ -208,7 +210,7 @@ void ConfigDialog::onError(const QString& message)
 {
     setLoading(false);
     statusLabel->setText(message);
-    statusLabel->setStyleSheet(QStringLiteral("color: darkred;"));
+    statusLabel->setStyleSheet(errorTextStyle());
     emit statusMessageRequested(QStringLiteral("Config error: %1").arg(message));
 }
 

@@ -8,9 +8,27 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringList>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+namespace {
+
+// The config as indented JSON, in a form the text editor keeps unchanged. The editor breaks the
+// text into lines at these characters; they occur only inside strings, where the JSON escape
+// stands for the same character.
+QString editableJson(const QJsonObject& config)
+{
+    QString text = QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Indented));
+    for (const char16_t lineBreaking : { u'\u2028', u'\u2029', u'\ufdd0', u'\ufdd1' })
+        text.replace(
+            QChar(lineBreaking), QStringLiteral("\\u%1").arg(uint(lineBreaking), 4, 16, QLatin1Char('0')));
+    return text;
+}
+
+} // namespace
 
 ConfigReplaceEditor::ConfigReplaceEditor(const QJsonObject& config, const QSize& ownerSize, QWidget* parent)
     : QDialog(parent)
@@ -26,7 +44,7 @@ ConfigReplaceEditor::ConfigReplaceEditor(const QJsonObject& config, const QSize&
 
     editor = new QPlainTextEdit(this);
     editor->setObjectName(QStringLiteral("configEditor"));
-    editor->setPlainText(QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Indented)));
+    editor->setPlainText(editableJson(config));
     layout->addWidget(editor, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -47,5 +65,11 @@ ConfigReplaceEditor::ConfigReplaceEditor(const QJsonObject& config, const QSize&
 
 QString ConfigReplaceEditor::text() const
 {
-    return editor->toPlainText();
+    // The lines as they stand: the editor's plain text would turn a no-break space into a blank.
+    QStringList lines;
+    for (QTextBlock block = editor->document()->begin(); block.isValid(); block = block.next())
+        lines.append(block.text());
+    QString text = lines.join(QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n')); // Shift+Enter
+    return text;
 }

@@ -3,6 +3,8 @@
 #include "appsettings.h"
 #include "dhttables.h"
 #include "dialogsizing.h"
+#include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QComboBox>
@@ -45,10 +47,10 @@ DhtStatsDialog::DhtStatsDialog(IpfsClient* client, QWidget* parent)
     for (const QString& name : { u"wan"_s, u"lan"_s, u"wanserver"_s, u"lanserver"_s })
         dhtCombo->addItem(name, name);
     row->addWidget(dhtCombo);
-    statusLabel = new QLabel(u"Click Refresh to load /api/v0/stats/dht"_s, this);
+    statusLabel = new ElidedLabel(u"Click Refresh to load /api/v0/stats/dht"_s, this);
     statusLabel->setObjectName(u"statusLabel"_s);
-    statusLabel->setStyleSheet(u"color: gray;"_s);
-    row->addWidget(statusLabel);
+    statusLabel->setStyleSheet(hintTextStyle());
+    row->addWidget(statusLabel, 1);
     row->addStretch();
     refreshButton = new QPushButton(u"Refresh"_s, this);
     refreshButton->setObjectName(u"refreshButton"_s);
@@ -144,7 +146,7 @@ void DhtStatsDialog::onError(const QString& message)
     dhtCombo->setEnabled(true);
     clearContent();
     statusLabel->setText(message);
-    statusLabel->setStyleSheet(u"color: darkred;"_s);
+    statusLabel->setStyleSheet(errorTextStyle());
     emit statusMessageRequested(u"DHT stats error: %1"_s.arg(message));
     DialogSizing::requestRefit(this);
 }

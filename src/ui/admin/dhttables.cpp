@@ -132,7 +132,7 @@ QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWi
 
     if (buckets.isEmpty()) {
         auto* empty = new QLabel(u"No buckets in this DHT."_s, dhtBox);
-        empty->setStyleSheet(u"color: gray;"_s);
+        empty->setStyleSheet(hintTextStyle());
         dhtLayout->addWidget(empty);
     }
     return dhtBox;

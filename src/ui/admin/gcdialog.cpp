@@ -2,6 +2,7 @@
 
 #include "dialogsizing.h"
 #include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QDateTime>
@@ -80,6 +81,19 @@ QStringList repoStatLines(const QJsonObject& stat)
     return lines;
 }
 
+// Lines a list of the report shows at most: a text view of hundreds of thousands of lines takes
+// seconds to build and lay out, and nobody reads that far.
+constexpr qsizetype kListedLines = 10000;
+
+void appendListed(QStringList& lines, const QStringList& items)
+{
+    const qsizetype shown = qMin(items.size(), kListedLines);
+    for (qsizetype i = 0; i < shown; ++i)
+        lines << QStringLiteral(" - %1").arg(items.at(i));
+    if (items.size() > shown)
+        lines << QStringLiteral("\u2026 and %1 more").arg(items.size() - shown);
+}
+
 QStringList repoGcLines(const QStringList& collectedCids, const QStringList& errors)
 {
     QStringList lines;
@@ -88,16 +102,14 @@ QStringList repoGcLines(const QStringList& collectedCids, const QStringList& err
           << QStringLiteral("Errors: %1").arg(errors.size()) << QString();
     if (!errors.isEmpty()) {
         lines << QStringLiteral("Errors:");
-        for (const QString& error : errors)
-            lines << QStringLiteral(" - %1").arg(error);
+        appendListed(lines, errors);
         lines << QString();
     }
     if (collectedCids.isEmpty()) {
         lines << QStringLiteral("No collected CIDs returned.");
     } else {
         lines << QStringLiteral("Collected CIDs:");
-        for (const QString& cid : collectedCids)
-            lines << QStringLiteral(" - %1").arg(cid);
+        appendListed(lines, collectedCids);
     }
     return lines;
 }
@@ -110,9 +122,9 @@ GcDialog::GcDialog(IpfsClient* client, QWidget* parent)
 {
     setWindowTitle(tr("Repo stats"));
 
-    statusLabel = new QLabel(tr("Repo stats"), this);
+    statusLabel = new ElidedLabel(tr("Repo stats"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    statusLabel->setStyleSheet(hintTextStyle());
     repoStatsButton = new QPushButton(tr("Repo stats"), this);
     repoStatsButton->setObjectName(QStringLiteral("repoStatsButton"));
     runGcButton = new QPushButton(tr("Run garbage collection"), this);
@@ -123,7 +135,7 @@ GcDialog::GcDialog(IpfsClient* client, QWidget* parent)
     outputEdit->setAcceptRichText(false);
 
     auto* topRow = new QHBoxLayout;
-    topRow->addWidget(statusLabel);
+    topRow->addWidget(statusLabel, 1);
     topRow->addStretch();
     topRow->addWidget(repoStatsButton);
     topRow->addWidget(runGcButton);
@@ -241,7 +253,7 @@ void GcDialog::showFailure(const QString& message, const QString& statusBarText)
     setLoading(false);
     outputEdit->setPlainText(clipLongLines(message));
     statusLabel->setText(message);
-    statusLabel->setStyleSheet(QStringLiteral("color: darkred;"));
+    statusLabel->setStyleSheet(errorTextStyle());
     emit statusMessageRequested(statusBarText);
     DialogSizing::requestRefit(this);
 }

@@ -26,7 +26,10 @@ QString swarmDirection(const QString& entry)
     return u"unknown"_s;
 }
 
-QJsonObject buildSwarm(const QStringList& peers)
+// A number the snapshot could not learn: the endpoint failed or has not answered yet.
+constexpr QJsonValue::Type kUnknown = QJsonValue::Null;
+
+QJsonObject buildSwarm(const QStringList& peers, bool known)
 {
     QJsonArray peerArray;
     int inbound = 0;
@@ -43,8 +46,9 @@ QJsonObject buildSwarm(const QStringList& peers)
     }
     const QJsonObject latency { { u"min"_s, QJsonValue::Null }, { u"p50"_s, QJsonValue::Null },
         { u"p95"_s, QJsonValue::Null }, { u"max"_s, QJsonValue::Null } };
-    const QJsonObject summary { { u"count"_s, peers.size() }, { u"inbound"_s, inbound },
-        { u"outbound"_s, outbound }, { u"latency_ms"_s, latency } };
+    const QJsonObject summary { { u"count"_s, known ? QJsonValue(peers.size()) : kUnknown },
+        { u"inbound"_s, known ? QJsonValue(inbound) : kUnknown },
+        { u"outbound"_s, known ? QJsonValue(outbound) : kUnknown }, { u"latency_ms"_s, latency } };
     return { { u"summary"_s, summary }, { u"peers"_s, peerArray } };
 }
 
@@ -113,17 +117,19 @@ QJsonObject buildDht(const QJsonObject& dht, DhtTotals& totals)
         { u"connected_peer_count"_s, connectedCount }, { u"buckets"_s, bucketArray } };
 }
 
-QJsonObject buildDhtSection(const QJsonValue& dhtStats, DhtTotals& totals)
+QJsonObject buildDhtSection(const QJsonValue& dhtStats, bool known, DhtTotals& totals)
 {
     QJsonArray dhts;
     for (const QJsonObject& dht : dhtObjects(dhtStats))
         dhts.append(buildDht(dht, totals));
-    const QJsonObject summary { { u"total_dhts"_s, dhts.size() }, { u"total_buckets"_s, totals.buckets },
-        { u"total_peers"_s, totals.peers }, { u"connected_peers"_s, totals.connectedPeers } };
+    const auto count = [known](qint64 value) { return known ? QJsonValue(value) : kUnknown; };
+    const QJsonObject summary { { u"total_dhts"_s, count(dhts.size()) },
+        { u"total_buckets"_s, count(totals.buckets) }, { u"total_peers"_s, count(totals.peers) },
+        { u"connected_peers"_s, count(totals.connectedPeers) } };
     return { { u"dhts"_s, dhts }, { u"summary"_s, summary } };
 }
 
-QJsonObject buildBitswap(const QJsonObject& stat)
+QJsonObject buildBitswap(const QJsonObject& stat, bool known)
 {
     const QJsonValue peersValue = stat.value("Peers"_L1);
     const QJsonArray peers = peersValue.toArray();
@@ -138,14 +144,15 @@ QJsonObject buildBitswap(const QJsonObject& stat)
     const qint64 dataReceived = toInt64(stat.value("DataReceived"_L1));
     const qint64 dataSent = toInt64(stat.value("DataSent"_L1));
     const qint64 dupDataReceived = toInt64(stat.value("DupDataReceived"_L1));
+    const auto number = [known](const QJsonValue& value) { return known ? value : kUnknown; };
     const QJsonObject counters {
-        { u"blocks_received"_s, toInt64(stat.value("BlocksReceived"_L1)) },
-        { u"blocks_sent"_s, toInt64(stat.value("BlocksSent"_L1)) },
-        { u"data_received_bytes"_s, dataReceived },
-        { u"data_sent_bytes"_s, dataSent },
-        { u"duplicate_blocks_received"_s, toInt64(stat.value("DupBlksReceived"_L1)) },
-        { u"duplicate_data_received_bytes"_s, dupDataReceived },
-        { u"messages_received"_s, toInt64(stat.value("MessagesReceived"_L1)) },
+        { u"blocks_received"_s, number(toInt64(stat.value("BlocksReceived"_L1))) },
+        { u"blocks_sent"_s, number(toInt64(stat.value("BlocksSent"_L1))) },
+        { u"data_received_bytes"_s, number(dataReceived) },
+        { u"data_sent_bytes"_s, number(dataSent) },
+        { u"duplicate_blocks_received"_s, number(toInt64(stat.value("DupBlksReceived"_L1))) },
+        { u"duplicate_data_received_bytes"_s, number(dupDataReceived) },
+        { u"messages_received"_s, number(toInt64(stat.value("MessagesReceived"_L1))) },
     };
     qint64 trafficTotal = 0;
     if (qAddOverflow(dataReceived, dataSent, &trafficTotal)) // saturate instead of wrapping
@@ -154,13 +161,15 @@ QJsonObject buildBitswap(const QJsonObject& stat)
     const double dupRatio = dataReceived < 1 ? 0.0 : double(dupDataReceived) / double(dataReceived);
 
     return { { u"summary"_s,
-                 QJsonObject { { u"peer_count"_s, peers.size() }, { u"wantlist_size"_s, wantlist.size() } } },
+                 QJsonObject { { u"peer_count"_s, number(peers.size()) },
+                     { u"wantlist_size"_s, number(wantlist.size()) } } },
         { u"counters"_s, counters },
         // Copied as sent; a "Peers" of another type counts as missing.
         { u"peers"_s, QJsonObject { { u"ids"_s, peers } } },
         { u"wantlist"_s, QJsonObject { { u"cids"_s, cids } } },
         { u"derived"_s,
-            QJsonObject { { u"traffic_total_bytes"_s, trafficTotal }, { u"dup_data_ratio"_s, dupRatio } } } };
+            QJsonObject { { u"traffic_total_bytes"_s, number(trafficTotal) },
+                { u"dup_data_ratio"_s, number(dupRatio) } } } };
 }
 
 QJsonObject healthSignal(const QString& key, const QString& level, const QString& message)
@@ -187,7 +196,7 @@ QJsonObject buildHealth(const State& state, qint64 dhtConnectedPeers)
         : state.bitswapError;
 
     QString stateText;
-    int score = 0;
+    QJsonValue score = kUnknown; // no score without a single answer to rate
     QString connectivityLevel = u"unknown"_s;
     QString routingLevel = u"unknown"_s;
     QString exchangeLevel = u"unknown"_s;
@@ -219,15 +228,18 @@ QJsonObject buildHealth(const State& state, qint64 dhtConnectedPeers)
 
 QJsonObject build(const State& state, const QDateTime& nowUtc)
 {
+    // An endpoint whose last request failed shows nothing of an earlier answer.
     DhtTotals dhtTotals;
-    const QJsonObject dht = buildDhtSection(state.dhtStats, dhtTotals);
+    const QJsonObject dht
+        = buildDhtSection(state.dhtOk ? state.dhtStats : QJsonValue(), state.dhtOk, dhtTotals);
     const QJsonObject endpoints { { u"swarm_peers"_s, endpointStatus(state.swarmOk, state.swarmError) },
         { u"dht_stats"_s, endpointStatus(state.dhtOk, state.dhtError) },
         { u"bitswap_stat"_s, endpointStatus(state.bitswapOk, state.bitswapError) } };
     return { { u"source"_s, u"network_snapshot"_s }, { u"timestamp"_s, nowUtc.toUTC().toString(Qt::ISODate) },
         { u"window_seconds"_s, 0 }, { u"endpoint_status"_s, endpoints },
-        { u"swarm"_s, buildSwarm(state.swarmPeers) }, { u"dht"_s, dht },
-        { u"bitswap"_s, buildBitswap(state.bitswapStat) },
+        { u"swarm"_s, buildSwarm(state.swarmOk ? state.swarmPeers : QStringList(), state.swarmOk) },
+        { u"dht"_s, dht },
+        { u"bitswap"_s, buildBitswap(state.bitswapOk ? state.bitswapStat : QJsonObject(), state.bitswapOk) },
         { u"health"_s, buildHealth(state, dhtTotals.connectedPeers) } };
 }
 

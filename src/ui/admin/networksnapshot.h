@@ -7,7 +7,8 @@
 #include <QStringList>
 
 // The network snapshot document: the last answers of the swarm peers, DHT and bitswap
-// endpoints in one JSON object with a derived health rating. It is also a file format.
+// endpoints in one JSON object with a derived health rating. It is also a file format. A number
+// that an endpoint did not deliver (it failed, or has not answered yet) is null, never 0.
 namespace NetworkSnapshot {
 
 struct State {

@@ -2,6 +2,7 @@
 
 #include "dialogsizing.h"
 #include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 #include "wholefilewrite.h"
 
@@ -50,10 +51,10 @@ NetworkStatsDialog::NetworkStatsDialog(IpfsClient* client, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
-    statusLabel = new QLabel(u"Click Refresh to load network diagnostics"_s, this);
+    statusLabel = new ElidedLabel(u"Click Refresh to load network diagnostics"_s, this);
     statusLabel->setObjectName(u"statusLabel"_s);
-    statusLabel->setStyleSheet(u"color: gray;"_s);
-    row->addWidget(statusLabel);
+    statusLabel->setStyleSheet(hintTextStyle());
+    row->addWidget(statusLabel, 1);
     row->addStretch();
     copyButton = new QPushButton(u"Copy JSON"_s, this);
     copyButton->setObjectName(u"copyButton"_s);
@@ -113,7 +114,7 @@ void NetworkStatsDialog::showEvent(QShowEvent* event)
 void NetworkStatsDialog::setStatus(const QString& text, bool error)
 {
     statusLabel->setText(text);
-    statusLabel->setStyleSheet(error ? u"color: darkred;"_s : QString());
+    statusLabel->setStyleSheet(error ? errorTextStyle() : QString());
 }
 
 void NetworkStatsDialog::setLoading(bool loading)
@@ -197,20 +198,26 @@ void NetworkStatsDialog::refreshView()
     const QJsonObject bitswapSummary = document.value("bitswap"_L1).toObject().value("summary"_L1).toObject();
     const QJsonObject health = document.value("health"_L1).toObject();
     const auto number = [](const QJsonObject& object, QLatin1StringView key) {
-        return QString::number(object.value(key).toInteger());
+        const QJsonValue value = object.value(key);
+        return value.isNull() ? u"unknown"_s : QString::number(value.toInteger());
     };
     connectivityLabel->setText(u"Connectivity: swarm peers = %1"_s.arg(number(swarmSummary, "count"_L1)));
     routingLabel->setText(u"Routing: DHT peers = %1, DHT views = %2"_s.arg(
         number(dhtSummary, "connected_peers"_L1), number(dhtSummary, "total_dhts"_L1)));
-    exchangeLabel->setText(u"Exchange: bitswap peers = %1, wantlist = %2, health = %3 (%4)"_s.arg(
-        number(bitswapSummary, "peer_count"_L1), number(bitswapSummary, "wantlist_size"_L1),
-        health.value("state"_L1).toString(), number(health, "score_0_100"_L1)));
+    const QString healthText = health.value("score_0_100"_L1).isNull()
+        ? health.value("state"_L1).toString()
+        : u"%1 (%2)"_s.arg(health.value("state"_L1).toString(), number(health, "score_0_100"_L1));
+    exchangeLabel->setText(u"Exchange: bitswap peers = %1, wantlist = %2, health = %3"_s.arg(
+        number(bitswapSummary, "peer_count"_L1), number(bitswapSummary, "wantlist_size"_L1), healthText));
 
     if (snapshot.swarmDone && snapshot.dhtDone && snapshot.bitswapDone) {
         refreshButton->setEnabled(true);
         if (snapshot.swarmOk && snapshot.dhtOk && snapshot.bitswapOk) {
             setStatus(u"Network diagnostics loaded at %1"_s.arg(localTimeStamp(u"hh:mm:ss"_s)));
             emit statusMessageRequested(u"Network diagnostics loaded"_s);
+        } else if (!snapshot.swarmOk && !snapshot.dhtOk && !snapshot.bitswapOk) {
+            setStatus(u"Network diagnostics failed to load."_s, true);
+            emit statusMessageRequested(u"Network diagnostics failed to load"_s);
         } else {
             setStatus(u"Network diagnostics loaded with partial errors."_s, true);
             emit statusMessageRequested(u"Network diagnostics loaded with errors"_s);

@@ -2,6 +2,7 @@
 
 #include "dialogsizing.h"
 #include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 
 #include <QDialogButtonBox>
@@ -13,12 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-const QLatin1String kErrorStyle("color: darkred;");
-
-} // namespace
 
 RemoteServicesDialog::RemoteServicesDialog(IpfsClient* client, QWidget* parent)
     : QDialog(parent)
@@ -78,10 +73,9 @@ RemoteServicesDialog::RemoteServicesDialog(IpfsClient* client, QWidget* parent)
     buttonRow->addWidget(removeButton);
     buttonRow->addStretch();
 
-    statusLabel = new QLabel(tr("Click Refresh to load configured remote services."), this);
+    statusLabel = new ElidedLabel(tr("Click Refresh to load configured remote services."), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
-    statusLabel->setWordWrap(true);
+    statusLabel->setStyleSheet(hintTextStyle());
 
     auto* formColumn = new QVBoxLayout;
     formColumn->addLayout(form);
@@ -167,10 +161,10 @@ void RemoteServicesDialog::onRemoveClicked()
             this, tr("Remote services"), tr("Select or enter a service nickname to remove."));
         return;
     }
-    QMessageBox question(QMessageBox::Question, tr("Remove remote service"),
-        tr("Remove service '%1' from Kubo configuration?").arg(nickname), QMessageBox::Yes | QMessageBox::No,
-        this);
-    if (question.exec() != QMessageBox::Yes)
+    if (showPlainMessage(this, QMessageBox::Question, tr("Remove remote service"),
+            tr("Remove service '%1' from Kubo configuration?").arg(nickname),
+            QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
         return;
     startRequest(
         tr("Removing service '%1'...").arg(nickname), tr("Removing remote service '%1'...").arg(nickname));
@@ -225,7 +219,7 @@ void RemoteServicesDialog::onServicesFailed(const QString& message)
 {
     setBusy(false);
     showAnswer(message, message);
-    statusLabel->setStyleSheet(kErrorStyle);
+    statusLabel->setStyleSheet(errorTextStyle());
     DialogSizing::requestRefit(this);
 }
 
@@ -241,8 +235,8 @@ void RemoteServicesDialog::onServiceAddFailed(const QString& message)
 {
     setBusy(false);
     showAnswer(message, message);
-    statusLabel->setStyleSheet(kErrorStyle);
-    QMessageBox::warning(this, tr("Remote services"), message);
+    statusLabel->setStyleSheet(errorTextStyle());
+    showPlainMessage(this, QMessageBox::Warning, tr("Remote services"), message);
 }
 
 void RemoteServicesDialog::onServiceRemoved(const QString& name)
@@ -257,8 +251,8 @@ void RemoteServicesDialog::onServiceRemoveFailed(const QString& message)
 {
     setBusy(false);
     showAnswer(message, message);
-    statusLabel->setStyleSheet(kErrorStyle);
-    QMessageBox::warning(this, tr("Remote services"), message);
+    statusLabel->setStyleSheet(errorTextStyle());
+    showPlainMessage(this, QMessageBox::Warning, tr("Remote services"), message);
 }
 
 void RemoteServicesDialog::onServiceTested(const QString& name, bool ok, const QString& message)
@@ -266,11 +260,11 @@ void RemoteServicesDialog::onServiceTested(const QString& name, bool ok, const Q
     setBusy(false);
     if (ok) {
         showAnswer(message, tr("Remote service '%1' test passed").arg(name));
-        QMessageBox::information(this, tr("Remote services"), message);
+        showPlainMessage(this, QMessageBox::Information, tr("Remote services"), message);
     } else {
         showAnswer(message, tr("Remote service '%1' test failed").arg(name));
-        statusLabel->setStyleSheet(kErrorStyle);
-        QMessageBox::warning(this, tr("Remote services"), message);
+        statusLabel->setStyleSheet(errorTextStyle());
+        showPlainMessage(this, QMessageBox::Warning, tr("Remote services"), message);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "swarmdialog.h"
 
 #include "dialogsizing.h"
+#include "displaytext.h"
+#include "elidedlabel.h"
 #include "ipfsclient.h"
 #include "tablefill.h"
 
@@ -73,15 +75,14 @@ void SwarmDialog::buildLayout()
     topRow->addWidget(refreshButton);
     layout->addLayout(topRow);
 
-    summaryLabel
-        = new QLabel(u"Connected peers: 0 | Listen addrs: 0 | Known peers: 0 | Bootstrap peers: 0"_s, this);
+    summaryLabel = new QLabel(summaryText(), this);
     summaryLabel->setObjectName(u"summaryLabel"_s);
     summaryLabel->setStyleSheet(u"font-weight: bold;"_s);
     layout->addWidget(summaryLabel);
 
-    statusLabel = new QLabel(u"Click Refresh to load swarm diagnostics"_s, this);
+    statusLabel = new ElidedLabel(u"Click Refresh to load swarm diagnostics"_s, this);
     statusLabel->setObjectName(u"statusLabel"_s);
-    statusLabel->setStyleSheet(u"color: gray;"_s);
+    statusLabel->setStyleSheet(hintTextStyle());
     layout->addWidget(statusLabel);
 
     auto* tabs = new QTabWidget(this);
@@ -168,7 +169,7 @@ void SwarmDialog::showEvent(QShowEvent* event)
 void SwarmDialog::setStatus(const QString& text, bool error)
 {
     statusLabel->setText(text);
-    statusLabel->setStyleSheet(error ? u"color: darkred;"_s : QString());
+    statusLabel->setStyleSheet(error ? errorTextStyle() : QString());
 }
 
 void SwarmDialog::setLoading(bool loading)
@@ -182,6 +183,7 @@ void SwarmDialog::onRefreshClicked()
     refreshButton->setEnabled(false);
     refreshBootstrapButton->setEnabled(false);
     pendingRefreshParts = 4;
+    failedRefreshParts = 0;
     setStatus(u"Loading swarm diagnostics..."_s);
     emit statusMessageRequested(u"Fetching swarm and bootstrap diagnostics..."_s);
     client->fetchSwarmPeers();
@@ -203,16 +205,27 @@ void SwarmDialog::markRefreshPartCompleted(const QString& part)
     if (statusLabel->styleSheet().isEmpty())
         statusLabel->setText(
             u"Swarm diagnostics loaded at %1"_s.arg(QTime::currentTime().toString(u"hh:mm:ss"_s)));
-    emit statusMessageRequested(u"Swarm diagnostics loaded"_s);
+    // The label keeps the node's error; the status bar says what became of the whole refresh.
+    if (failedRefreshParts == 0)
+        emit statusMessageRequested(u"Swarm diagnostics loaded"_s);
+    else if (failedRefreshParts < 4)
+        emit statusMessageRequested(u"Swarm diagnostics loaded with errors"_s);
+    else
+        emit statusMessageRequested(u"Swarm diagnostics failed to load"_s);
+}
+
+QString SwarmDialog::summaryText() const
+{
+    const auto count
+        = [](bool known, qsizetype size) { return known ? QString::number(size) : u"unknown"_s; };
+    return u"Connected peers: %1 | Listen addrs: %2 | Known peers: %3 | Bootstrap peers: %4"_s.arg(
+        count(peersKnown, peers.size()), count(listenAddrsKnown, listenAddrs.size()),
+        count(peerAddrsKnown, peerAddrs.size()), count(bootstrapPeersKnown, bootstrapPeers.size()));
 }
 
 void SwarmDialog::refreshSummary()
 {
-    summaryLabel->setText(
-        u"Connected peers: %1 | Listen addrs: %2 | Known peers: %3 | Bootstrap peers: %4"_s.arg(peers.size())
-            .arg(listenAddrs.size())
-            .arg(peerAddrs.size())
-            .arg(bootstrapPeers.size()));
+    summaryLabel->setText(summaryText());
     DialogSizing::requestRefit(this);
 }
 
@@ -255,6 +268,7 @@ void SwarmDialog::applyTableFilter(QTableWidget* table, const QString& filter)
 
 void SwarmDialog::onPeersReceived(const QStringList& list)
 {
+    peersKnown = true;
     peers = list;
     fillSingleColumn(peersTable, peers);
     reapplyFilter();
@@ -264,6 +278,7 @@ void SwarmDialog::onPeersReceived(const QStringList& list)
 
 void SwarmDialog::onListenAddrsReceived(const QStringList& list)
 {
+    listenAddrsKnown = true;
     listenAddrs = list;
     fillSingleColumn(listenTable, listenAddrs);
     reapplyFilter();
@@ -273,6 +288,7 @@ void SwarmDialog::onListenAddrsReceived(const QStringList& list)
 
 void SwarmDialog::onAddrsReceived(const QHash<QString, QStringList>& table)
 {
+    peerAddrsKnown = true;
     peerAddrs = table;
     QStringList peerIds = peerAddrs.keys();
     peerIds.sort();
@@ -294,6 +310,7 @@ void SwarmDialog::onAddrsReceived(const QHash<QString, QStringList>& table)
 
 void SwarmDialog::onBootstrapPeersReceived(const QStringList& list)
 {
+    bootstrapPeersKnown = true;
     bootstrapPeers = list;
     fillSingleColumn(bootstrapTable, bootstrapPeers);
     bootstrapRemoveAllButton->setEnabled(!bootstrapPeers.isEmpty());
@@ -304,6 +321,17 @@ void SwarmDialog::onBootstrapPeersReceived(const QStringList& list)
 
 void SwarmDialog::onRequestFailed(const QString& operation, const QString& message)
 {
+    bool* known = operation == "peers"_L1  ? &peersKnown
+        : operation == "listen"_L1         ? &listenAddrsKnown
+        : operation == "addrs"_L1          ? &peerAddrsKnown
+        : operation == "bootstrap-list"_L1 ? &bootstrapPeersKnown
+                                           : nullptr;
+    if (known) {
+        *known = false;
+        refreshSummary();
+        if (pendingRefreshParts > 0)
+            ++failedRefreshParts;
+    }
     setStatus(message, true);
     if (operation.startsWith("bootstrap-"_L1))
         emit statusMessageRequested(u"Bootstrap error: %1"_s.arg(message));

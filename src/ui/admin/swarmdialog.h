@@ -51,6 +51,7 @@ private:
     void buildLayout();
     void connectClient();
     void refreshSummary();
+    QString summaryText() const;
     void markRefreshPartCompleted(const QString& part);
     void setLoading(bool loading);
     void setStatus(const QString& text, bool error = false);
@@ -78,4 +79,10 @@ private:
     QStringList bootstrapPeers;
     QHash<QString, QStringList> peerAddrs;
     int pendingRefreshParts = 0;
+    int failedRefreshParts = 0;
+    // A count is shown once its list has loaded, and as unknown while its last request failed.
+    bool peersKnown = false;
+    bool listenAddrsKnown = false;
+    bool peerAddrsKnown = false;
+    bool bootstrapPeersKnown = false;
 };

@@ -62,7 +62,12 @@ QString fixtureCid(int index, bool recursive)
     return QString::fromLatin1(cidText(index, recursive));
 }
 
-PinFixture PinFixture::generate(int count)
+QByteArray fixtureBlockCid(int index)
+{
+    return cidText(index, false);
+}
+
+PinFixture PinFixture::generate(int count, int indirect)
 {
     PinFixture fixture;
     const qsizetype lineEstimate = 110;
@@ -84,6 +89,13 @@ PinFixture PinFixture::generate(int count)
         body += recursive ? ",\"Type\":\"recursive\"}\n" : ",\"Type\":\"direct\"}\n";
         ++(recursive ? fixture.recursiveCount : fixture.directCount);
     }
+    fixture.indirectBody.reserve(qsizetype(indirect) * 90);
+    for (int block = count; block < count + indirect; ++block) {
+        fixture.indirectBody += "{\"Cid\":\"";
+        fixture.indirectBody += cidText(block, false);
+        fixture.indirectBody += "\",\"Type\":\"indirect\"}\n";
+    }
+    fixture.indirectCount = indirect;
     return fixture;
 }
 

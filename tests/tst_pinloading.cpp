@@ -142,11 +142,13 @@ private slots:
 
         client->fetchPins(QStringLiteral("recursive"), QStringLiteral("base32"), true);
         QVERIFY(pins.wait());
-        // Blank lines are not counted; the count is reported only when it changes, then once more on
-        // delivery.
-        QCOMPARE(order,
-            (QStringList { QStringLiteral("pin/ls1"), QStringLiteral("pin/ls2"), QStringLiteral("pin/ls3"),
-                QStringLiteral("pin/ls3"), QStringLiteral("pins") }));
+        // However the pieces coalesce on their way (a busy machine reads several at once): blank lines
+        // are not counted, a count is reported only when it grew, then once more on delivery.
+        QVERIFY2(order.size() >= 3, qPrintable(order.join(u' ')));
+        QCOMPARE(order.mid(order.size() - 3),
+            (QStringList { QStringLiteral("pin/ls3"), QStringLiteral("pin/ls3"), QStringLiteral("pins") }));
+        for (qsizetype i = 1; i <= order.size() - 3; ++i)
+            QVERIFY2(order.at(i - 1) < order.at(i), qPrintable(order.join(u' ')));
         QCOMPARE(status.size(), 1);
         QCOMPARE(status.first().first().toBool(), true);
 

@@ -76,7 +76,12 @@ class TestKuboAdmin : public QObject
             auto* editor = modal->findChild<QPlainTextEdit*>(u"configEditor"_s);
             if (!editor)
                 return;
-            editor->setPlainText(edit(editor->toPlainText()));
+            // Qt's toPlainText() turns a no-break space into a blank: an edit that changes nothing
+            // leaves the editor as a user who typed nothing would.
+            const QString shown = editor->toPlainText();
+            const QString edited = edit(shown);
+            if (edited != shown)
+                editor->setPlainText(edited);
             ModalDialogDriver::answerNext(
                 [](QWidget* question) {
                     if (auto* box = qobject_cast<QMessageBox*>(question))

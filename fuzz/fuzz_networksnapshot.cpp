@@ -73,8 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const QStringList states = { QStringLiteral("unknown"), QStringLiteral("good"),
         QStringLiteral("degraded"), QStringLiteral("poor") };
     FUZZ_CHECK(states.contains(health.value(QLatin1String("state")).toString()));
-    const int score = health.value(QLatin1String("score_0_100")).toInt(-1);
-    FUZZ_CHECK(score >= 0 && score <= 100);
+    // Without a single answer there is nothing to rate: no score, never a made-up 0.
+    const QJsonValue score = health.value(QLatin1String("score_0_100"));
+    if (health.value(QLatin1String("state")).toString() == QLatin1String("unknown"))
+        FUZZ_CHECK(score.isNull());
+    else
+        FUZZ_CHECK(score.toInt(-1) >= 0 && score.toInt(-1) <= 100);
 
     const QJsonObject derived
         = document.value(QLatin1String("bitswap")).toObject().value(QLatin1String("derived")).toObject();

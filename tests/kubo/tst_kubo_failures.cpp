@@ -40,6 +40,8 @@ public:
             [this](const QString&, const QString& message) { failures.append({ u"bootstrapRequestFailed"_s, message }); });
         connect(client, &IpfsClient::catFailed, this,
             [this](const QString&, const QString& message) { failures.append({ u"catFailed"_s, message }); });
+        connect(client, &IpfsClient::refsFailed, this,
+            [this](const QString&, const QString& message) { failures.append({ u"refsFailed"_s, message }); });
     }
 
     QString first(const QString& signal) const
@@ -123,7 +125,6 @@ private slots:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("signal");
         for (const auto& [operation, signal] : QList<QPair<const char*, const char*>> {
-                 { "unpin of what is not pinned", "errorOccurred" },
                  { "config key that does not exist", "configKeyRequestFailed" },
                  { "config replace the node refuses", "configReplaceFailed" },
                  { "DHT statistics offline", "dhtStatsFailed" },
@@ -146,10 +147,7 @@ private slots:
         // The same request the client makes, answered by the node to the test.
         KuboNode::Answer answer;
         const QString peer = u"k51qzi5uqu5dlvj2baxnqndepeb86cbk3ng7n3i46uzyxzyqj2xjonzllnv0v8"_s;
-        if (operation.startsWith(u"unpin")) {
-            answer = node.post(u"/pin/rm"_s, { { u"arg"_s, looseCid } });
-            client->unpin({ looseCid }, false);
-        } else if (operation.startsWith(u"config key")) {
+        if (operation.startsWith(u"config key")) {
             answer = node.post(u"/config"_s, { { u"arg"_s, u"No.Such.Key"_s } });
             client->fetchConfigKey(u"No.Such.Key"_s, false);
         } else if (operation.startsWith(u"config replace")) {
@@ -189,6 +187,25 @@ private slots:
         QVERIFY2(quotedRequest(recorder).isEmpty(), qPrintable(quotedRequest(recorder)));
     }
 
+    // The node refuses to remove what it does not pin; the client finds that out first and says so,
+    // in no words of a failure.
+    void unpinOfWhatIsNotPinnedSaysSo()
+    {
+        const KuboNode::Answer answer = node.post(u"/pin/rm"_s, { { u"arg"_s, looseCid } });
+        QCOMPARE(answer.status, 500);
+        QVERIFY2(answer.message().contains(u"not pinned"_s), answer.body.constData());
+
+        auto client = newClient();
+        FailureRecorder recorder(client.get());
+        QSignalSpy finished(client.get(), &IpfsClient::unpinFinished);
+        client->unpin({ looseCid }, true);
+        QVERIFY(finished.wait(30000));
+        const UnpinReport report = finished.first().first().value<UnpinReport>();
+        QCOMPARE(report.notPinned, QStringList { looseCid });
+        QVERIFY(report.removed.isEmpty() && report.failed.isEmpty());
+        QVERIFY2(recorder.failures.isEmpty(), qPrintable(recorder.failures.value(0).second));
+    }
+
     // A file whose block is gone: the node starts the answer, then fails in its trailer.
     void aReadThatFailsMidwayIsAFailure()
     {
@@ -225,10 +242,12 @@ private slots:
         auto client = newClient();
         FailureRecorder recorder(client.get());
         QSignalSpy refs(client.get(), &IpfsClient::refsReceived);
+        QSignalSpy refsFailed(client.get(), &IpfsClient::refsFailed);
         QSignalSpy sizes(client.get(), &IpfsClient::dagStatReceived);
         client->fetchRefs(damagedFolder);
         client->fetchObjectStat(damagedFolder);
-        QTRY_VERIFY_WITH_TIMEOUT(refs.count() == 1 && sizes.count() == 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(refsFailed.count() == 1 && sizes.count() == 1, 30000);
+        QCOMPARE(refs.count(), 0); // no partial list passed off as the block count
         QCOMPARE(sizes.first().at(1).value<qint64>(), qint64(-1));
         const auto told = [&recorder](const QString& text) {
             return std::any_of(recorder.failures.cbegin(), recorder.failures.cend(),

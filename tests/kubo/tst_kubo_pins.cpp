@@ -374,17 +374,27 @@ private slots:
         QVERIFY(!targets.contains(QString()));
         const QSet<QString> before = QSet<QString>(node.pins(u"recursive"_s).keyBegin(), node.pins(u"recursive"_s).keyEnd());
 
+        // Kubo keys a pin by its exact CID: without the conversion only the text given is removed,
+        // so a CIDv0 pin asked for by its listed CIDv1 text is not pinned in that form and stays.
+        QStringList removed = targets;
+        QStringList notPinned;
+        if (!toCidV0 && which != u"CIDv1 wrapped pin") {
+            notPinned = targets.mid(0, 1);
+            removed.removeFirst();
+        }
+
         IpfsClient client;
         client.setEndpoint(node.host(), node.port());
-        QSignalSpy unpinned(&client, &IpfsClient::unpinned);
-        QSignalSpy errors(&client, &IpfsClient::errorOccurred);
+        QSignalSpy finished(&client, &IpfsClient::unpinFinished);
         client.unpin(targets, toCidV0);
-        QTRY_VERIFY_WITH_TIMEOUT(unpinned.count() + errors.count() > 0, 20000);
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(0).toString()));
-        QCOMPARE(blocksOf(unpinned.first().first().toStringList()), blocksOf(targets));
+        QVERIFY(finished.wait(20000));
+        const UnpinReport report = finished.first().first().value<UnpinReport>();
+        QVERIFY2(report.failed.isEmpty(), qPrintable(report.failure));
+        QCOMPARE(report.removed, removed);
+        QCOMPARE(report.notPinned, notPinned);
 
         const auto after = node.pins(u"recursive"_s);
-        QCOMPARE(QSet<QString>(after.keyBegin(), after.keyEnd()), before - QSet<QString>(targets.cbegin(), targets.cend()));
+        QCOMPARE(QSet<QString>(after.keyBegin(), after.keyEnd()), before - QSet<QString>(removed.cbegin(), removed.cend()));
     }
 
     void windowUnpinsTheSelectedRows_data() { unpinTargets_data(); }

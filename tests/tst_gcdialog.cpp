@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include "appsettings.h"
@@ -71,7 +72,7 @@ private slots:
     void gcReport();
     void failuresShowTheMessageInDarkRed_data();
     void failuresShowTheMessageInDarkRed();
-    void largeCollectionIsReadWholeAndListedInPart();
+    void largeCollectionIsReadWholeAndListedInSlices();
     void buttonsWaitForTheAnswer();
     void onlyAnEmptyReportLoadsOnShow();
 };
@@ -225,9 +226,9 @@ void TestGcDialog::failuresShowTheMessageInDarkRed()
     QVERIFY(window.statsButton()->isEnabled());
 }
 
-// Hundreds of thousands of removed blocks are read in turns and all reported; the window lists the
-// first ten thousand and says how many more there are.
-void TestGcDialog::largeCollectionIsReadWholeAndListedInPart()
+// Hundreds of thousands of removed blocks are read in turns and all listed; the report goes in a
+// slice at a time, so the window answers meanwhile, and it says "GC completed" once all is in.
+void TestGcDialog::largeCollectionIsReadWholeAndListedInSlices()
 {
     constexpr int count = 45000;
     QStringList cids;
@@ -242,22 +243,27 @@ void TestGcDialog::largeCollectionIsReadWholeAndListedInPart()
     window.node.route(u"/repo/stat"_s, FakeKuboNode::json("{}"));
     window.node.route(u"/repo/gc"_s, FakeKuboNode::streamed({ body }));
     QSignalSpy completed(&window.client, &IpfsClient::repoGcCompleted);
+    int linesWhenAnswered = -1;
+    connect(&window.client, &IpfsClient::repoGcCompleted, this,
+        [&] { linesWhenAnswered = window.output()->document()->blockCount(); });
     window.dialog->show();
     QTRY_COMPARE(window.status()->text(), u"Repo stats loaded"_s);
 
     window.gcButton()->click();
-    QTRY_COMPARE(window.status()->text(), u"GC completed"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(window.status()->text(), u"GC completed"_s, 30000);
     QCOMPARE(completed.size(), 1);
     QCOMPARE(completed.first().at(0).toStringList(), cids);
     QCOMPARE(completed.first().at(1).toStringList(), QStringList { u"cannot remove bafyX"_s });
+    QVERIFY2(linesWhenAnswered > 0 && linesWhenAnswered < count, qPrintable(QString::number(linesWhenAnswered)));
+    QVERIFY(window.gcButton()->isEnabled());
 
     QStringList listed;
-    for (int i = 0; i < 10000; ++i)
+    for (int i = 0; i < count; ++i)
         listed << u" - "_s + cids.at(i);
     QCOMPARE(window.reportBody(u"/api/v0/repo/gc completed"_s),
         QStringList({ u"Collected entries: 45000"_s, u"Errors: 1"_s, QString(), u"Errors:"_s,
             u" - cannot remove bafyX"_s, QString(), u"Collected CIDs:"_s })
-            + listed + QStringList { u"\u2026 and 35000 more"_s });
+            + listed);
 }
 
 void TestGcDialog::buttonsWaitForTheAnswer()

@@ -2,6 +2,7 @@
 
 #include "dialogsizing.h"
 #include "mainwindow.h"
+#include "textfeeder.h"
 
 #include <QFont>
 #include <QHBoxLayout>
@@ -64,22 +65,36 @@ void showDropped(QLabel* notice, qint64 dropped, qsizetype limit)
                 .arg(dropped));
 }
 
-void showWholeLog(QDialog* dialog, QPlainTextEdit* view, const QStringList& lines, qsizetype limit)
+// The feeder of a log view: once the last line is in, the view shows the end.
+TextFeeder* attachFeeder(QDialog* dialog, QPlainTextEdit* view)
 {
-    view->setMaximumBlockCount(int(limit));
-    view->setPlainText(lines.join(u'\n'));
-    if (!lines.isEmpty())
+    auto* feeder = new TextFeeder(view->document(), TextFeeder::LongLines::Keep, dialog);
+    QObject::connect(feeder, &TextFeeder::finished, view, [dialog, view] {
         view->moveCursor(QTextCursor::End);
-    DialogSizing::requestRefit(dialog);
+        DialogSizing::requestRefit(dialog);
+    });
+    return feeder;
 }
 
-void appendLine(QDialog* dialog, QPlainTextEdit* view, const QString& line)
+void showWholeLog(TextFeeder* feeder, QPlainTextEdit* view, const QStringList& lines, qsizetype limit)
 {
-    if (line.isEmpty())
-        return;
-    view->appendPlainText(line);
-    view->moveCursor(QTextCursor::End);
-    DialogSizing::requestRefit(dialog);
+    feeder->stop();
+    view->clear();
+    view->setMaximumBlockCount(int(limit));
+    feeder->start(lines);
+}
+
+void appendLine(TextFeeder* feeder, const QString& line)
+{
+    if (!line.isEmpty())
+        feeder->append(line);
+}
+
+void clearView(TextFeeder* feeder, QPlainTextEdit* view, QLabel* droppedNotice)
+{
+    feeder->stop();
+    view->clear();
+    droppedNotice->hide();
 }
 
 } // namespace
@@ -91,6 +106,7 @@ RpcLogDialog::RpcLogDialog(MainWindow* owner, QWidget* parent)
     setWindowTitle(QStringLiteral("Kubo RPC Log"));
     attachLogSizing(this, QStringLiteral("Dialogs/RpcLogDialog"));
     view = buildLogLayout(this, QStringLiteral("No RPC commands issued yet."), &droppedNotice, &clearButton);
+    feeder = attachFeeder(this, view);
     connect(clearButton, &QPushButton::clicked, this, &RpcLogDialog::onClearClicked);
 }
 
@@ -99,7 +115,7 @@ void RpcLogDialog::refreshLog()
     if (!owner)
         return;
     showDropped(droppedNotice, owner->rpcLogDropped(), owner->logLineLimit());
-    showWholeLog(this, view, owner->rpcLog(), owner->logLineLimit());
+    showWholeLog(feeder, view, owner->rpcLog(), owner->logLineLimit());
 }
 
 void RpcLogDialog::showEvent(QShowEvent* event)
@@ -112,7 +128,7 @@ void RpcLogDialog::showEvent(QShowEvent* event)
 
 void RpcLogDialog::appendLogLine(const QString& line)
 {
-    appendLine(this, view, line);
+    appendLine(feeder, line);
     if (owner)
         showDropped(droppedNotice, owner->rpcLogDropped(), owner->logLineLimit());
 }
@@ -121,8 +137,7 @@ void RpcLogDialog::onClearClicked()
 {
     if (owner)
         owner->clearRpcLog();
-    view->clear();
-    droppedNotice->hide();
+    clearView(feeder, view, droppedNotice);
 }
 
 StatusLogDialog::StatusLogDialog(MainWindow* owner, QWidget* parent)
@@ -132,6 +147,7 @@ StatusLogDialog::StatusLogDialog(MainWindow* owner, QWidget* parent)
     setWindowTitle(QStringLiteral("Status Log"));
     attachLogSizing(this, QStringLiteral("Dialogs/StatusLogDialog"));
     view = buildLogLayout(this, QStringLiteral("No status messages yet."), &droppedNotice, &clearButton);
+    feeder = attachFeeder(this, view);
     connect(clearButton, &QPushButton::clicked, this, &StatusLogDialog::onClearClicked);
 }
 
@@ -140,7 +156,7 @@ void StatusLogDialog::refreshLog()
     if (!owner)
         return;
     showDropped(droppedNotice, owner->statusLogDropped(), owner->logLineLimit());
-    showWholeLog(this, view, owner->statusLog(), owner->logLineLimit());
+    showWholeLog(feeder, view, owner->statusLog(), owner->logLineLimit());
 }
 
 void StatusLogDialog::showEvent(QShowEvent* event)
@@ -154,7 +170,7 @@ void StatusLogDialog::showEvent(QShowEvent* event)
 
 void StatusLogDialog::appendLogLine(const QString& line)
 {
-    appendLine(this, view, line);
+    appendLine(feeder, line);
     if (owner)
         showDropped(droppedNotice, owner->statusLogDropped(), owner->logLineLimit());
 }
@@ -163,6 +179,5 @@ void StatusLogDialog::onClearClicked()
 {
     if (owner)
         owner->clearStatusLog();
-    view->clear();
-    droppedNotice->hide();
+    clearView(feeder, view, droppedNotice);
 }

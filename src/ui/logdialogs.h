@@ -8,11 +8,13 @@ class QLabel;
 class QPushButton;
 class QShowEvent;
 class QPlainTextEdit;
+class TextFeeder;
 
 // The two windows on the main window's in-memory logs. Each shows the whole log when shown (the
 // newest lines the log keeps, and a notice when older ones were dropped), follows new lines while
 // it lives, and can clear the log. The owner may die first (a window
-// opened on its own has no parent): then only the view is touched.
+// opened on its own has no parent): then only the view is touched. A log of hundreds of thousands
+// of lines goes into the view a slice at a time, the window answering meanwhile.
 
 class RpcLogDialog : public QDialog
 {
@@ -34,6 +36,7 @@ private:
     QPointer<MainWindow> owner;
     QLabel* droppedNotice = nullptr; // shown once the log has dropped lines
     QPlainTextEdit* view = nullptr;
+    TextFeeder* feeder = nullptr; // the view's lines go in a slice at a time
     QPushButton* clearButton = nullptr;
 };
 
@@ -57,5 +60,6 @@ private:
     QPointer<MainWindow> owner;
     QLabel* droppedNotice = nullptr; // shown once the log has dropped lines
     QPlainTextEdit* view = nullptr;
+    TextFeeder* feeder = nullptr; // the view's lines go in a slice at a time
     QPushButton* clearButton = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "displaytext.h"
 #include "elidedlabel.h"
 #include "ipfsclient.h"
+#include "textfeeder.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -81,37 +82,54 @@ QStringList repoStatLines(const QJsonObject& stat)
     return lines;
 }
 
-// Lines a list of the report shows at most: a text view of hundreds of thousands of lines takes
-// seconds to build and lay out, and nobody reads that far.
-constexpr qsizetype kListedLines = 10000;
-
-void appendListed(QStringList& lines, const QStringList& items)
-{
-    const qsizetype shown = qMin(items.size(), kListedLines);
-    for (qsizetype i = 0; i < shown; ++i)
-        lines << QStringLiteral(" - %1").arg(items.at(i));
-    if (items.size() > shown)
-        lines << QStringLiteral("\u2026 and %1 more").arg(items.size() - shown);
-}
-
-QStringList repoGcLines(const QStringList& collectedCids, const QStringList& errors)
-{
+// A report in parts, each a few lines of its own or a list shown as " - item" lines: a collection
+// can remove hundreds of thousands of blocks, and their lines are made only as they go in.
+struct ReportPart {
     QStringList lines;
-    lines << QStringLiteral("[%1] /api/v0/repo/gc completed").arg(timestamp())
-          << QStringLiteral("Collected entries: %1").arg(collectedCids.size())
-          << QStringLiteral("Errors: %1").arg(errors.size()) << QString();
+    bool listed = false;
+};
+
+QList<ReportPart> repoGcReport(const QStringList& collectedCids, const QStringList& errors)
+{
+    QList<ReportPart> parts;
+    parts.append({ { QStringLiteral("[%1] /api/v0/repo/gc completed").arg(timestamp()),
+        QStringLiteral("Collected entries: %1").arg(collectedCids.size()),
+        QStringLiteral("Errors: %1").arg(errors.size()), QString() } });
     if (!errors.isEmpty()) {
-        lines << QStringLiteral("Errors:");
-        appendListed(lines, errors);
-        lines << QString();
+        parts.append({ { QStringLiteral("Errors:") } });
+        parts.append({ errors, true });
+        parts.append({ { QString() } });
     }
     if (collectedCids.isEmpty()) {
-        lines << QStringLiteral("No collected CIDs returned.");
+        parts.append({ { QStringLiteral("No collected CIDs returned.") } });
     } else {
-        lines << QStringLiteral("Collected CIDs:");
-        appendListed(lines, collectedCids);
+        parts.append({ { QStringLiteral("Collected CIDs:") } });
+        parts.append({ collectedCids, true });
     }
-    return lines;
+    return parts;
+}
+
+qsizetype lineCount(const QList<ReportPart>& parts)
+{
+    qsizetype count = 0;
+    for (const ReportPart& part : parts)
+        count += part.lines.size();
+    return count;
+}
+
+// Lines are asked for in order: the part of the last line asked for is where the next one is.
+TextFeeder::LineSource reportLines(const QList<ReportPart>& parts)
+{
+    return [parts, part = qsizetype(0), partStart = qsizetype(0)](qsizetype index) mutable {
+        if (index < partStart) {
+            part = 0;
+            partStart = 0;
+        }
+        while (index - partStart >= parts.at(part).lines.size())
+            partStart += parts.at(part++).lines.size();
+        const QString& line = parts.at(part).lines.at(index - partStart);
+        return parts.at(part).listed ? QStringLiteral(" - ") + line : line;
+    };
 }
 
 } // namespace
@@ -133,6 +151,8 @@ GcDialog::GcDialog(IpfsClient* client, QWidget* parent)
     outputEdit->setObjectName(QStringLiteral("outputEdit"));
     outputEdit->setReadOnly(true);
     outputEdit->setAcceptRichText(false);
+    reportFeeder = new TextFeeder(outputEdit->document(), TextFeeder::LongLines::Clip, this);
+    connect(reportFeeder, &TextFeeder::finished, this, &GcDialog::onReportShown);
 
     auto* topRow = new QHBoxLayout;
     topRow->addWidget(statusLabel, 1);
@@ -202,7 +222,8 @@ void GcDialog::onRunGcClicked()
 void GcDialog::onRepoStatReceived(const QJsonObject& stat)
 {
     const QString text = tr("Repo stats loaded");
-    showResult(repoStatLines(stat).join(QLatin1Char('\n')), text, text);
+    const QStringList lines = repoStatLines(stat);
+    showResult(lines.size(), [lines](qsizetype index) { return lines.at(index); }, text, text);
 }
 
 void GcDialog::onRepoStatFailed(const QString& message)
@@ -212,7 +233,8 @@ void GcDialog::onRepoStatFailed(const QString& message)
 
 void GcDialog::onRepoGcCompleted(const QStringList& collectedCids, const QStringList& errors)
 {
-    showResult(repoGcLines(collectedCids, errors).join(QLatin1Char('\n')), tr("GC completed"),
+    const QList<ReportPart> report = repoGcReport(collectedCids, errors);
+    showResult(lineCount(report), reportLines(report), tr("GC completed"),
         tr("Repo GC finished: %1 collected, %2 errors").arg(collectedCids.size()).arg(errors.size()));
 }
 
@@ -232,24 +254,35 @@ void GcDialog::showEvent(QShowEvent* event)
 void GcDialog::startRequest(const QString& statusText, const QString& statusBarText)
 {
     setLoading(true);
+    reportFeeder->stop();
     outputEdit->clear();
     statusLabel->setText(statusText);
     statusLabel->setStyleSheet(QString());
     emit statusMessageRequested(statusBarText);
 }
 
-void GcDialog::showResult(const QString& report, const QString& statusText, const QString& statusBarText)
+void GcDialog::showResult(qsizetype lineCount, const std::function<QString(qsizetype)>& lineAt,
+    const QString& statusText, const QString& statusBarText)
+{
+    reportStatusText = statusText;
+    reportStatusBarText = statusBarText;
+    reportFeeder->stop();
+    outputEdit->clear();
+    reportFeeder->start(lineCount, lineAt);
+}
+
+void GcDialog::onReportShown()
 {
     setLoading(false);
-    outputEdit->setPlainText(clipLongLines(report));
-    statusLabel->setText(statusText);
+    statusLabel->setText(reportStatusText);
     statusLabel->setStyleSheet(QString());
-    emit statusMessageRequested(statusBarText);
+    emit statusMessageRequested(reportStatusBarText);
     DialogSizing::requestRefit(this);
 }
 
 void GcDialog::showFailure(const QString& message, const QString& statusBarText)
 {
+    reportFeeder->stop();
     setLoading(false);
     outputEdit->setPlainText(clipLongLines(message));
     statusLabel->setText(message);

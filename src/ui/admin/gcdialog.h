@@ -4,10 +4,13 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include <functional>
+
 class IpfsClient;
 class QLabel;
 class QPushButton;
 class QTextEdit;
+class TextFeeder;
 
 // The "Repo stats" window: the repository statistics as a short report, and garbage collection
 // with the CIDs it removed and the errors it reported.
@@ -37,7 +40,10 @@ protected:
 
 private:
     void startRequest(const QString& statusText, const QString& statusBarText);
-    void showResult(const QString& report, const QString& statusText, const QString& statusBarText);
+    // The report's lines are made as they go in (see TextFeeder).
+    void showResult(qsizetype lineCount, const std::function<QString(qsizetype)>& lineAt,
+        const QString& statusText, const QString& statusBarText);
+    void onReportShown();
     void showFailure(const QString& message, const QString& statusBarText);
 
     IpfsClient* client = nullptr;
@@ -45,4 +51,9 @@ private:
     QPushButton* runGcButton = nullptr;
     QLabel* statusLabel = nullptr;
     QTextEdit* outputEdit = nullptr;
+    // A collection can list hundreds of thousands of CIDs: the report goes in a slice at a time,
+    // and the window says it is done once the last line is in.
+    TextFeeder* reportFeeder = nullptr;
+    QString reportStatusText;
+    QString reportStatusBarText;
 };

@@ -167,6 +167,37 @@ private slots:
         waitForRepliesReleased();
     }
 
+    // Once delivered, a list is the receiver's alone: a value written into it on the next turn of
+    // the event loop copies nothing (with a million rows that copy holds the window a good while).
+    void aDeliveredListIsTheReceiversAlone_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("one listing") << QStringLiteral("recursive");
+        QTest::newRow("two listings joined") << QStringLiteral("recursive+direct");
+    }
+
+    void aDeliveredListIsTheReceiversAlone()
+    {
+        QFETCH(QString, type);
+        node->route(QStringLiteral("/pin/ls"), FakeKuboNode::streamed({ pinLine("bafyA", "recursive") }));
+        QList<PinEntry> kept;
+        bool checked = false;
+        bool sharedOnNextTurn = true;
+        connect(client, &IpfsClient::pinsReceived, this, [&](const QList<PinEntry>& pins) {
+            kept = pins;
+            QTimer::singleShot(0, this, [&] {
+                sharedOnNextTurn = !kept.isDetached();
+                checked = true;
+            });
+        });
+        client->fetchPins(type, QStringLiteral("base32"), true);
+        QTRY_VERIFY(checked);
+        QCOMPARE(cidsOf(kept), QStringList { QStringLiteral("bafyA") });
+        QVERIFY(!sharedOnNextTurn);
+        waitForRepliesReleased();
+        disconnect(client, &IpfsClient::pinsReceived, this, nullptr);
+    }
+
     void lastLineWithoutLineFeed_data()
     {
         QTest::addColumn<QByteArray>("tail");

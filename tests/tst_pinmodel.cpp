@@ -4,7 +4,11 @@
 #include <QApplication>
 #include <QBrush>
 
+#include <numeric>
+
 #include "pinmodel.h"
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -495,6 +499,50 @@ private slots:
         QCOMPARE(proxyColumn(proxy, 0), expected);
         // Displayed texts are unchanged by the sort.
         QCOMPARE(proxy.index(expected.indexOf(QStringLiteral("d")), 1).data().toString(), Dash);
+    }
+
+    // Names that agree far into the text, differ only past the first units, hold a NUL or units of
+    // either half of UTF-16, or repeat: the table's order is that of comparing the whole texts,
+    // equal names in the order given, unnamed rows last.
+    void namesSortAsWholeTextsCompare_data()
+    {
+        QTest::addColumn<int>("order");
+        QTest::newRow("ascending") << int(Qt::AscendingOrder);
+        QTest::newRow("descending") << int(Qt::DescendingOrder);
+    }
+
+    void namesSortAsWholeTextsCompare()
+    {
+        QFETCH(int, order);
+        const QString shared = QStringLiteral("a-long-shared-prefix-of-names-");
+        QStringList names { shared + u"b"_s, shared + u"a"_s, shared, QString(), shared + u"a"_s, u"ab"_s,
+            QStringLiteral("a") + QChar(0) + u"c"_s, u"a"_s, QString::fromUcs4(U"😀"),
+            QString(QChar(0xFFFD)), u"B"_s, QString(), u"file-000123.txt"_s, u"file-000122.txt"_s };
+        for (int i = 0; i < 200; ++i)
+            names.append(shared.left(i % 31) + QString::number((i * 7919) % 97));
+        QList<PinEntry> pins;
+        for (int i = 0; i < names.size(); ++i)
+            pins.append(pin(u"cid%1"_s.arg(i, 4, 10, QLatin1Char('0')), u"recursive"_s, names.at(i)));
+
+        QList<int> expected(names.size());
+        std::iota(expected.begin(), expected.end(), 0);
+        const bool descending = order == int(Qt::DescendingOrder);
+        std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+            if (names.at(a).isEmpty() != names.at(b).isEmpty())
+                return names.at(b).isEmpty();
+            const int byText = QString::compare(names.at(a), names.at(b), Qt::CaseSensitive);
+            return descending ? byText > 0 : byText < 0;
+        });
+        QStringList expectedCids;
+        for (const int index : std::as_const(expected))
+            expectedCids.append(pins.at(index).cid);
+
+        PinModel model;
+        PinFilterProxyModel proxy;
+        proxy.setSourceModel(&model);
+        proxy.sort(PinModel::NameColumn, Qt::SortOrder(order));
+        model.setPins(pins);
+        QCOMPARE(proxyColumn(proxy, 0), expectedCids);
     }
 
     // Values arriving in the sort column show at once; their rows move a little later, together.

@@ -24,6 +24,10 @@ template <typename Work, typename Done> void runOffGuiThread(Work work, Done don
     QObject::connect(worker, &QThread::finished, worker, [result, done]() mutable {
         markHandOverReceived(result.get());
         done(*result);
+        // This connection lives on until the thread object is deleted, after events posted
+        // meanwhile: a result kept that long would still share (and so force a copy of) whatever
+        // `done` handed on without moving.
+        *result = Result();
     });
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     // A worker still running at quit would outlive the application objects.

@@ -34,7 +34,12 @@ void MainWindow::requestSizesAndKinds()
     const quint64 load = model->loadGeneration();
     metadataBacklogLoad = load;
     metadataBacklogNext = 0;
+    // Every table holding what grows with the answers is given its room now, in one step:
+    // growing a million entries one at a time rehashes them whole at every doubling.
     metadataProgress.reserve(model->pinCount());
+    client->reserveSizeAndKindRequests(model->pinCount());
+    dagSizeCache.reserve(qMax(dagSizeCache.size(), qsizetype(model->pinCount())));
+    kindCache.reserve(qMax(kindCache.size(), qsizetype(model->pinCount())));
     if (model->pinCount() <= kSynchronousFirstSliceRows) {
         requestNextMetadataSlice();
         return;

@@ -101,6 +101,8 @@ private:
     quint64 kindRank(const QString& kind) const;
     bool sortsBefore(int pinA, int pinB) const;
     void sortAll(QList<int>& order, QList<quint64>& keys) const;
+    void sortByText(QList<int>& order) const;
+    const QString& sortText(int pin) const;
     void forgetPendingSort();
     void noteSortValueChanged(int pin, int column);
     void showInOrder(QList<int> order, QList<quint64> keys);

@@ -36,6 +36,33 @@ bool usesKeys(int column)
 
 using KeyedPin = std::pair<quint64, int>;
 
+// The first code units of a text, packed so that comparing the words compares the texts as far
+// as they reach (UTF-16 units in order, a shorter text first). Sorting these, side by side in one
+// array, reads memory in order; only texts that agree that far are compared whole.
+struct TextPrefixKey {
+    static constexpr int kUnits = 16;
+    quint64 words[kUnits / 4] = {};
+    int pin = 0;
+
+    TextPrefixKey(const QString& text, int pin)
+        : pin(pin)
+    {
+        const qsizetype units = std::min<qsizetype>(kUnits, text.size());
+        for (qsizetype i = 0; i < units; ++i)
+            words[i / 4] |= quint64(text.at(i).unicode()) << (48 - 16 * (i % 4));
+    }
+
+    // -1, 0 or 1 as far as the prefixes go.
+    int comparePrefix(const TextPrefixKey& other) const
+    {
+        for (int word = 0; word < kUnits / 4; ++word) {
+            if (words[word] != other.words[word])
+                return words[word] < other.words[word] ? -1 : 1;
+        }
+        return 0;
+    }
+};
+
 } // namespace
 
 quint64 PinModel::sortKey(int pin) const
@@ -127,7 +154,7 @@ void PinModel::sortAll(QList<int>& order, QList<quint64>& keys) const
         const auto before = [this](int a, int b) { return sortsBefore(a, b); };
         // Pins arrive sorted by CID: checking costs a fraction of sorting.
         if (!std::is_sorted(order.cbegin(), order.cend(), before))
-            std::sort(order.begin(), order.end(), before);
+            sortByText(order);
         return;
     }
     std::vector<KeyedPin> keyed(size_t(pins.size()));
@@ -143,6 +170,49 @@ void PinModel::sortAll(QList<int>& order, QList<quint64>& keys) const
         keys[qsizetype(row)] = keyed[row].first;
         order[qsizetype(row)] = keyed[row].second;
     }
+}
+
+const QString& PinModel::sortText(int pin) const
+{
+    const PinEntry& entry = pins.at(pin);
+    switch (sortedColumn) {
+    case TypeColumn:
+        return entry.type;
+    case NameColumn:
+        return entry.name;
+    default:
+        return entry.cid;
+    }
+}
+
+// The order sortsBefore() gives, reached without chasing every row's text at every comparison:
+// empty texts go last in pin order, the others are sorted by their prefix keys.
+void PinModel::sortByText(QList<int>& order) const
+{
+    std::vector<TextPrefixKey> known;
+    known.reserve(size_t(pins.size()));
+    QList<int> empty;
+    for (int pin = 0; pin < pins.size(); ++pin) {
+        const QString& text = sortText(pin);
+        if (text.isEmpty())
+            empty.append(pin);
+        else
+            known.emplace_back(text, pin);
+    }
+    const bool descending = sortDirection == Qt::DescendingOrder;
+    std::sort(known.begin(), known.end(), [this, descending](const TextPrefixKey& a, const TextPrefixKey& b) {
+        int byText = a.comparePrefix(b);
+        if (byText == 0)
+            byText = compareText(sortText(a.pin), sortText(b.pin));
+        if (byText != 0)
+            return descending ? byText > 0 : byText < 0;
+        return a.pin < b.pin;
+    });
+    qsizetype row = 0;
+    for (const TextPrefixKey& key : known)
+        order[row++] = key.pin;
+    for (const int pin : std::as_const(empty))
+        order[row++] = pin;
 }
 
 void PinModel::sort(int column, Qt::SortOrder order)

@@ -269,6 +269,45 @@ private slots:
         QTRY_COMPARE(statusLabel()->text(), u"Loaded from /api/v0/stats/dht"_s);
         QCOMPARE(dhtBoxes().size(), 2);
         QCOMPARE(content()->findChildren<QTableWidget*>().size(), 80);
+        for (QGroupBox* box : dhtBoxes())
+            QVERIFY(box->isVisible());
+    }
+
+    // Another window's request answers here too, maybe while a busy answer is still being built:
+    // the newer answer or failure replaces it whole.
+    void aNewerAnswerReplacesOneBeingBuilt_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("answer") << false;
+        QTest::newRow("failure") << true;
+    }
+    void aNewerAnswerReplacesOneBeingBuilt()
+    {
+        QFETCH(bool, fails);
+        node->route(u"/stats/dht"_s, FakeKuboNode::json(NetworkFixtures::dhtLinesBody(2, 120, 20)));
+        create();
+        dialog->show();
+        QTRY_VERIFY(!dhtBoxes().isEmpty());
+        node->route(u"/stats/dht"_s,
+            fails ? FakeKuboNode::text("garbage")
+                  : FakeKuboNode::json(QJsonDocument(NetworkFixtures::dhtObject(u"lan"_s, 3, 2)).toJson()));
+        client->fetchDhtStats(u"lan"_s);
+        QTRY_COMPARE(node->requestCount(u"/stats/dht"_s), 2);
+        if (fails) {
+            QTRY_COMPARE(statusLabel()->styleSheet(), errorTextStyle());
+            // Whatever was still to be built of the first answer stays away.
+            QTest::qWait(300);
+            QVERIFY(statusLabel()->text().startsWith("Invalid DHT stats JSON: "_L1));
+            QCOMPARE(dhtBoxes().size(), 0);
+            return;
+        }
+        QTRY_VERIFY(dhtBoxes().size() == 1 && dhtBoxes().first()->isVisible());
+        QCOMPARE(statusLabel()->text(), u"Loaded from /api/v0/stats/dht"_s);
+        QCOMPARE(dhtBoxes().first()->title(), u"DHT: lan"_s);
+        const QList<QTableWidget*> tables = content()->findChildren<QTableWidget*>();
+        QCOMPARE(tables.size(), 3);
+        for (QTableWidget* table : tables)
+            QCOMPARE(table->horizontalHeader()->sectionResizeMode(4), QHeaderView::Stretch);
     }
 };
 

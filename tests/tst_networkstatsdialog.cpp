@@ -180,6 +180,34 @@ private slots:
         QCOMPARE(node->requestCount(u"/swarm/peers"_s), 1);
     }
 
+    // Tens of thousands of lines go into the view over several turns of the event loop: the window
+    // says it is loaded only once all of them are in, and answers that come meanwhile replace the
+    // text rather than add to it.
+    void aBusyNodesSnapshotIsShownWhole()
+    {
+        node->route(u"/swarm/peers"_s, FakeKuboNode::json(toJson(swarmPeersReply(5000))));
+        node->route(u"/stats/dht"_s, FakeKuboNode::held());
+        node->route(u"/bitswap/stat"_s, FakeKuboNode::held());
+        dialog->show();
+        QTRY_VERIFY(!jsonText().isEmpty());
+        node->releaseHeld(u"/stats/dht"_s, FakeKuboNode::json(dhtLinesBody(2, 8, 20)));
+        node->releaseHeld(u"/bitswap/stat"_s, FakeKuboNode::json(toJson(bitswapReply(2, 150))));
+        QTRY_VERIFY_WITH_TIMEOUT(refresh()->isEnabled(), 30000);
+
+        const QJsonObject snapshot = shownSnapshot();
+        QCOMPARE(snapshot[u"swarm"_s][u"summary"_s][u"count"_s].toInt(), 5000);
+        const QJsonArray peers = snapshot[u"swarm"_s][u"peers"_s].toArray();
+        QCOMPARE(peers.size(), 5000);
+        QVERIFY(peers.last()[u"addr"_s].toString().contains("12D3KooWpeer4999"_L1));
+        QCOMPARE(snapshot[u"dht"_s][u"summary"_s][u"total_peers"_s].toInt(), 2 * 8 * 20);
+        QCOMPARE(snapshot[u"bitswap"_s][u"summary"_s][u"wantlist_size"_s].toInt(), 150);
+        QCOMPARE(child<QLabel>("exchangeLabel")->text(),
+            u"Exchange: bitswap peers = 2, wantlist = 150, health = degraded (60)"_s);
+        QVERIFY(statusLabel()->text().startsWith("Network diagnostics loaded at "_L1));
+        child<QPushButton>("copyButton")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), jsonText());
+    }
+
     void oneFailureLeavesPartialErrors()
     {
         routeHealthy();

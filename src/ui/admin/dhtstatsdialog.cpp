@@ -69,6 +69,7 @@ DhtStatsDialog::DhtStatsDialog(IpfsClient* client, QWidget* parent)
     contentLayout->setContentsMargins(0, 0, 0, 0);
     contentLayout->addStretch();
     scrollArea->setWidget(contentWidget);
+    contentBuilder = new DhtContentBuilder(contentLayout, this);
     layout->addWidget(scrollArea);
 
     // Restore the last choice before connecting, so that restoring neither saves nor loads.
@@ -85,6 +86,7 @@ DhtStatsDialog::DhtStatsDialog(IpfsClient* client, QWidget* parent)
     connect(refreshButton, &QPushButton::clicked, this, &DhtStatsDialog::onRefreshClicked);
     connect(client, &IpfsClient::dhtStatsReceived, this, &DhtStatsDialog::onDhtStatsReceived);
     connect(client, &IpfsClient::dhtStatsFailed, this, &DhtStatsDialog::onError);
+    connect(contentBuilder, &DhtContentBuilder::finished, this, &DhtStatsDialog::onContentBuilt);
     connect(dhtCombo, &QComboBox::currentIndexChanged, this, [this] {
         appSettings().setValue(kDhtArgKey, dhtCombo->currentData().toString());
         onRefreshClicked();
@@ -117,6 +119,7 @@ void DhtStatsDialog::onRefreshClicked()
 
 void DhtStatsDialog::clearContent()
 {
+    contentBuilder->stop();
     QLayout* layout = contentWidget->layout();
     while (layout->count() > 1) {
         QLayoutItem* item = layout->takeAt(0);
@@ -130,10 +133,15 @@ void DhtStatsDialog::clearContent()
 
 void DhtStatsDialog::onDhtStatsReceived(const QJsonValue& data)
 {
+    clearContent();
+    contentBuilder->start(data);
+}
+
+// Loaded once the boxes of every bucket are in.
+void DhtStatsDialog::onContentBuilt()
+{
     refreshButton->setEnabled(true);
     dhtCombo->setEnabled(true);
-    clearContent();
-    buildContentFromValue(data);
     statusLabel->setText(u"Loaded from /api/v0/stats/dht"_s);
     statusLabel->setStyleSheet(QString());
     emit statusMessageRequested(u"DHT stats loaded"_s);
@@ -149,16 +157,4 @@ void DhtStatsDialog::onError(const QString& message)
     statusLabel->setStyleSheet(errorTextStyle());
     emit statusMessageRequested(u"DHT stats error: %1"_s.arg(message));
     DialogSizing::requestRefit(this);
-}
-
-void DhtStatsDialog::buildContentFromValue(const QJsonValue& value)
-{
-    auto* layout = qobject_cast<QVBoxLayout*>(contentWidget->layout());
-    // Build hidden and show once: dozens of boxes should cost one layout pass, not one each.
-    contentWidget->setUpdatesEnabled(false);
-    DhtPeerTableAligner aligner;
-    for (const QJsonObject& dht : dhtObjectsOf(value))
-        layout->insertWidget(layout->count() - 1, buildDhtBox(dht, aligner, contentWidget));
-    aligner.apply();
-    contentWidget->setUpdatesEnabled(true);
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QJsonValue>
 
+class DhtContentBuilder;
 class IpfsClient;
 class QComboBox;
 class QLabel;
@@ -28,11 +29,11 @@ private slots:
     void onRefreshClicked();
     void onDhtStatsReceived(const QJsonValue& data);
     void onError(const QString& message);
+    void onContentBuilt();
 
 private:
     void setLoading(bool loading);
     void clearContent();
-    void buildContentFromValue(const QJsonValue& value);
 
     IpfsClient* client = nullptr;
     QComboBox* dhtCombo = nullptr;
@@ -40,4 +41,5 @@ private:
     QLabel* statusLabel = nullptr;
     QScrollArea* scrollArea = nullptr;
     QWidget* contentWidget = nullptr;
+    DhtContentBuilder* contentBuilder = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "displaytext.h"
 
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QJsonArray>
@@ -18,6 +19,9 @@ constexpr auto kDhtBoxStyle = "QGroupBox { font-weight: bold; margin-top: 10px; 
 constexpr auto kBucketBoxStyle
     = "QGroupBox { font-weight: normal; margin-top: 6px; } "
       "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_L1;
+
+// Time one slice of the build may take: well inside what a user notices.
+constexpr qint64 kSliceMs = 20;
 
 // Inside the scrolling window a table shows all its rows; the window scrolls, not each table.
 void fitTableToRows(QTableWidget* table, int columnsWidth)
@@ -100,40 +104,97 @@ QTableWidget* buildDhtPeerTable(const QJsonArray& peers, QWidget* parent)
     return table;
 }
 
-QGroupBox* buildDhtBox(const QJsonObject& dht, DhtPeerTableAligner& aligner, QWidget* parent)
+QGroupBox* buildDhtBox(const QJsonObject& dht, QWidget* parent)
 {
     QString name = clipLongLines(dht.value("Name"_L1).toString());
     if (name.isEmpty())
         name = u"DHT"_s;
-    const QJsonArray buckets = dht.value("Buckets"_L1).toArray();
-
     auto* dhtBox = new QGroupBox(u"DHT: %1"_s.arg(name), parent);
     dhtBox->setStyleSheet(QString(kDhtBoxStyle));
     auto* dhtLayout = new QVBoxLayout(dhtBox);
-
-    for (int index = 0; index < buckets.size(); ++index) {
-        const QJsonObject bucket = buckets.at(index).toObject();
-        const QString lastRefresh = clipLongLines(bucket.value("LastRefresh"_L1).toString());
-        const QJsonArray peers = bucket.value("Peers"_L1).toArray();
-        const QString title = peers.isEmpty()
-            ? u"Bucket %1 \u2014 Last refresh: %2 (no peers)"_s.arg(QString::number(index), lastRefresh)
-            : u"Bucket %1 \u2014 Last refresh: %2 \u2014 %3 peer(s)"_s.arg(
-                QString::number(index), lastRefresh, QString::number(peers.size()));
-        auto* bucketBox = new QGroupBox(title, dhtBox);
-        bucketBox->setStyleSheet(QString(kBucketBoxStyle));
-        auto* bucketLayout = new QVBoxLayout(bucketBox);
-        if (!peers.isEmpty()) {
-            QTableWidget* table = buildDhtPeerTable(peers, bucketBox);
-            bucketLayout->addWidget(table);
-            aligner.add(table);
-        }
-        dhtLayout->addWidget(bucketBox);
-    }
-
-    if (buckets.isEmpty()) {
+    if (dht.value("Buckets"_L1).toArray().isEmpty()) {
         auto* empty = new QLabel(u"No buckets in this DHT."_s, dhtBox);
         empty->setStyleSheet(hintTextStyle());
         dhtLayout->addWidget(empty);
     }
     return dhtBox;
+}
+
+QGroupBox* buildBucketBox(const QJsonObject& bucket, int index, DhtPeerTableAligner& aligner, QWidget* parent)
+{
+    const QString lastRefresh = clipLongLines(bucket.value("LastRefresh"_L1).toString());
+    const QJsonArray peers = bucket.value("Peers"_L1).toArray();
+    const QString title = peers.isEmpty()
+        ? u"Bucket %1 \u2014 Last refresh: %2 (no peers)"_s.arg(QString::number(index), lastRefresh)
+        : u"Bucket %1 \u2014 Last refresh: %2 \u2014 %3 peer(s)"_s.arg(
+            QString::number(index), lastRefresh, QString::number(peers.size()));
+    auto* bucketBox = new QGroupBox(title, parent);
+    bucketBox->setStyleSheet(QString(kBucketBoxStyle));
+    auto* bucketLayout = new QVBoxLayout(bucketBox);
+    if (!peers.isEmpty()) {
+        QTableWidget* table = buildDhtPeerTable(peers, bucketBox);
+        bucketLayout->addWidget(table);
+        aligner.add(table);
+    }
+    return bucketBox;
+}
+
+DhtContentBuilder::DhtContentBuilder(QVBoxLayout* layout, QObject* parent)
+    : QObject(parent)
+    , layout(layout)
+{
+    sliceTimer.setInterval(0);
+    connect(&sliceTimer, &QTimer::timeout, this, &DhtContentBuilder::buildSlice);
+}
+
+void DhtContentBuilder::start(const QJsonValue& answer)
+{
+    stop();
+    QWidget* content = layout->parentWidget();
+    for (const QJsonObject& dht : dhtObjectsOf(answer)) {
+        QGroupBox* dhtBox = buildDhtBox(dht, content);
+        dhtBox->hide(); // until all its buckets are in
+        layout->insertWidget(layout->count() - 1, dhtBox);
+        dhtBoxes.append(dhtBox);
+        const QJsonArray buckets = dht.value("Buckets"_L1).toArray();
+        for (int index = 0; index < buckets.size(); ++index)
+            pending.append({ dhtBox, buckets.at(index).toObject(), index });
+    }
+    buildSlice();
+}
+
+void DhtContentBuilder::stop()
+{
+    sliceTimer.stop();
+    dhtBoxes.clear();
+    pending.clear();
+    next = 0;
+    aligner = DhtPeerTableAligner();
+}
+
+void DhtContentBuilder::buildSlice()
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (next < pending.size() && elapsed.elapsed() < kSliceMs) {
+        const PendingBucket& step = pending.at(next++);
+        if (step.dhtBox)
+            step.dhtBox->layout()->addWidget(buildBucketBox(step.bucket, step.index, aligner, step.dhtBox));
+    }
+    if (next < pending.size()) {
+        sliceTimer.start();
+        return;
+    }
+
+    // Shown in one pass: dozens of boxes should cost one layout, not one each.
+    QWidget* content = layout->parentWidget();
+    content->setUpdatesEnabled(false);
+    aligner.apply();
+    for (const QPointer<QGroupBox>& dhtBox : std::as_const(dhtBoxes)) {
+        if (dhtBox)
+            dhtBox->show();
+    }
+    content->setUpdatesEnabled(true);
+    stop();
+    emit finished();
 }

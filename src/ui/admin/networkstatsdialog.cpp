@@ -4,6 +4,8 @@
 #include "displaytext.h"
 #include "elidedlabel.h"
 #include "ipfsclient.h"
+#include "offguithread.h"
+#include "textfeeder.h"
 #include "wholefilewrite.h"
 
 #include <QClipboard>
@@ -13,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTextEdit>
@@ -32,6 +35,21 @@ QLabel* makeSummaryLabel(const QString& text, QWidget* parent)
 QString localTimeStamp(const QString& format)
 {
     return QDateTime::currentDateTime().toString(format);
+}
+
+struct BuiltSnapshot {
+    QJsonObject document;
+    QString text; // what Copy and Save take
+    QStringList lines; // of the text, for the view
+};
+
+BuiltSnapshot buildSnapshot(const NetworkSnapshot::State& state, const QDateTime& nowUtc)
+{
+    BuiltSnapshot built;
+    built.document = NetworkSnapshot::build(state, nowUtc);
+    built.text = QString::fromUtf8(QJsonDocument(built.document).toJson(QJsonDocument::Indented));
+    built.lines = built.text.split(u'\n');
+    return built;
 }
 
 } // namespace
@@ -82,10 +100,12 @@ NetworkStatsDialog::NetworkStatsDialog(IpfsClient* client, QWidget* parent)
     jsonEdit->setReadOnly(true);
     jsonEdit->setPlaceholderText(u"Network snapshot JSON will appear here."_s);
     layout->addWidget(jsonEdit);
+    jsonFeeder = new TextFeeder(jsonEdit->document(), TextFeeder::LongLines::Clip, this);
 
     connect(refreshButton, &QPushButton::clicked, this, &NetworkStatsDialog::onRefreshClicked);
     connect(copyButton, &QPushButton::clicked, this, &NetworkStatsDialog::onCopyJsonClicked);
     connect(saveButton, &QPushButton::clicked, this, &NetworkStatsDialog::onSaveJsonClicked);
+    connect(jsonFeeder, &TextFeeder::finished, this, &NetworkStatsDialog::onSnapshotShown);
     connect(client, &IpfsClient::swarmPeersReceived, this, &NetworkStatsDialog::onSwarmPeersReceived);
     connect(client, &IpfsClient::swarmRequestFailed, this, &NetworkStatsDialog::onSwarmRequestFailed);
     connect(client, &IpfsClient::dhtStatsReceived, this, &NetworkStatsDialog::onDhtStatsReceived);
@@ -97,11 +117,6 @@ NetworkStatsDialog::NetworkStatsDialog(IpfsClient* client, QWidget* parent)
 qint64 NetworkStatsDialog::toInt64(const QJsonValue& value)
 {
     return NetworkSnapshot::toInt64(value);
-}
-
-QJsonObject NetworkStatsDialog::buildSnapshot() const
-{
-    return NetworkSnapshot::build(snapshot, QDateTime::currentDateTimeUtc());
 }
 
 void NetworkStatsDialog::showEvent(QShowEvent* event)
@@ -189,9 +204,32 @@ void NetworkStatsDialog::markEndpointDone(const QString& endpoint, bool ok, cons
 
 void NetworkStatsDialog::refreshView()
 {
-    const QJsonObject document = buildSnapshot();
-    snapshotText = QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
-    jsonEdit->setPlainText(clipLongLines(snapshotText));
+    if (building) {
+        rebuildWanted = true;
+        return;
+    }
+    building = true;
+    runOffGuiThread(
+        [state = snapshot, now = QDateTime::currentDateTimeUtc()] { return buildSnapshot(state, now); },
+        [window = QPointer<NetworkStatsDialog>(this)](const BuiltSnapshot& built) {
+            if (!window)
+                return;
+            window->building = false;
+            if (window->rebuildWanted) {
+                window->rebuildWanted = false;
+                window->refreshView(); // this one is already out of date
+                return;
+            }
+            window->showSnapshot(built.document, built.text, built.lines);
+        });
+}
+
+void NetworkStatsDialog::showSnapshot(
+    const QJsonObject& document, const QString& text, const QStringList& lines)
+{
+    snapshotText = text;
+    jsonFeeder->stop();
+    jsonEdit->clear();
 
     const QJsonObject swarmSummary = document.value("swarm"_L1).toObject().value("summary"_L1).toObject();
     const QJsonObject dhtSummary = document.value("dht"_L1).toObject().value("summary"_L1).toObject();
@@ -209,21 +247,28 @@ void NetworkStatsDialog::refreshView()
         : u"%1 (%2)"_s.arg(health.value("state"_L1).toString(), number(health, "score_0_100"_L1));
     exchangeLabel->setText(u"Exchange: bitswap peers = %1, wantlist = %2, health = %3"_s.arg(
         number(bitswapSummary, "peer_count"_L1), number(bitswapSummary, "wantlist_size"_L1), healthText));
-
-    if (snapshot.swarmDone && snapshot.dhtDone && snapshot.bitswapDone) {
-        refreshButton->setEnabled(true);
-        if (snapshot.swarmOk && snapshot.dhtOk && snapshot.bitswapOk) {
-            setStatus(u"Network diagnostics loaded at %1"_s.arg(localTimeStamp(u"hh:mm:ss"_s)));
-            emit statusMessageRequested(u"Network diagnostics loaded"_s);
-        } else if (!snapshot.swarmOk && !snapshot.dhtOk && !snapshot.bitswapOk) {
-            setStatus(u"Network diagnostics failed to load."_s, true);
-            emit statusMessageRequested(u"Network diagnostics failed to load"_s);
-        } else {
-            setStatus(u"Network diagnostics loaded with partial errors."_s, true);
-            emit statusMessageRequested(u"Network diagnostics loaded with errors"_s);
-        }
-    }
     DialogSizing::requestRefit(this);
+
+    // A short snapshot goes in at once and is shown before this returns.
+    jsonFeeder->start(lines);
+}
+
+// The window says it is loaded once the view holds the whole snapshot.
+void NetworkStatsDialog::onSnapshotShown()
+{
+    if (building || !snapshot.swarmDone || !snapshot.dhtDone || !snapshot.bitswapDone)
+        return;
+    refreshButton->setEnabled(true);
+    if (snapshot.swarmOk && snapshot.dhtOk && snapshot.bitswapOk) {
+        setStatus(u"Network diagnostics loaded at %1"_s.arg(localTimeStamp(u"hh:mm:ss"_s)));
+        emit statusMessageRequested(u"Network diagnostics loaded"_s);
+    } else if (!snapshot.swarmOk && !snapshot.dhtOk && !snapshot.bitswapOk) {
+        setStatus(u"Network diagnostics failed to load."_s, true);
+        emit statusMessageRequested(u"Network diagnostics failed to load"_s);
+    } else {
+        setStatus(u"Network diagnostics loaded with partial errors."_s, true);
+        emit statusMessageRequested(u"Network diagnostics loaded with errors"_s);
+    }
 }
 
 void NetworkStatsDialog::onCopyJsonClicked()

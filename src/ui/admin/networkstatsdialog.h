@@ -8,6 +8,7 @@ class IpfsClient;
 class QLabel;
 class QPushButton;
 class QTextEdit;
+class TextFeeder;
 
 // Network diagnostics: swarm peers, DHT and bitswap statistics combined into one snapshot
 // with a health rating, shown as JSON that can be copied or saved.
@@ -41,7 +42,8 @@ private:
     void setLoading(bool loading);
     void markEndpointDone(const QString& endpoint, bool ok, const QString& error);
     void refreshView();
-    QJsonObject buildSnapshot() const;
+    void showSnapshot(const QJsonObject& document, const QString& text, const QStringList& lines);
+    void onSnapshotShown();
     void setStatus(const QString& text, bool error = false);
 
     IpfsClient* client = nullptr;
@@ -53,7 +55,13 @@ private:
     QLabel* routingLabel = nullptr;
     QLabel* exchangeLabel = nullptr;
     QTextEdit* jsonEdit = nullptr;
+    // A busy node's snapshot runs to tens of thousands of lines: the view takes them a slice at a time.
+    TextFeeder* jsonFeeder = nullptr;
     // What Copy and Save take: the snapshot as built, while the view cuts overlong lines.
     QString snapshotText;
     NetworkSnapshot::State snapshot; // the last answer of each endpoint
+    // The document is built off the GUI thread, one build at a time; answers that come meanwhile
+    // are taken into one more build when it is done.
+    bool building = false;
+    bool rebuildWanted = false;
 };

@@ -291,10 +291,16 @@ private:
     bool unpinnedActive = false;
     bool unpinnedPinsDone = false;
     bool unpinnedRefsDone = false;
-    QSet<QString> unpinnedPinnedCids;
-    QSet<QString> unpinnedLocalRefs;
-    // Unterminated tail of each "/refs/local" stream; kept here so that appending never copies it.
-    QHash<QNetworkReply*, QByteArray> refsLocalTails;
+    // The two halves as they came: both are read into sets on a worker, not here, since a node
+    // may hold millions of blocks.
+    QList<PinEntry> unpinnedPins;
+    QByteArrayList unpinnedLocalRefs;
+    // Each "/refs/local" stream's pieces so far, and its line count for the progress line.
+    struct RefsLocalStream {
+        QByteArrayList pieces;
+        PinLineCounter lines;
+    };
+    QHash<QNetworkReply*, RefsLocalStream> refsLocalStreams;
     RequestQueue dagStatQueue;
     RequestQueue kindQueue;
     RequestQueue refsQueue;

@@ -117,7 +117,7 @@ void IpfsClient::cancelActiveLoading()
     unpinnedActive = false;
     unpinnedPinsDone = false;
     unpinnedRefsDone = false;
-    unpinnedPinnedCids.clear();
+    unpinnedPins.clear();
     unpinnedLocalRefs.clear();
 
     ++pinsEpoch;
@@ -221,7 +221,7 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
             unpinnedActive = false;
             unpinnedPinsDone = false;
             unpinnedRefsDone = false;
-            unpinnedPinnedCids.clear();
+            unpinnedPins.clear();
             unpinnedLocalRefs.clear();
         }
         const bool answered = nodeAnswered(reply);
@@ -268,11 +268,7 @@ void IpfsClient::deliverParsedPins(QList<PinEntry> pins, int total, const QStrin
     }
 
     if (forUnpinned) {
-        unpinnedPinnedCids.reserve(unpinnedPinnedCids.size() + pins.size());
-        for (const PinEntry& pin : pins) {
-            if (!pin.cid.isEmpty())
-                unpinnedPinnedCids.insert(pin.cid);
-        }
+        unpinnedPins = std::move(pins);
         unpinnedPinsDone = true;
         finishUnpinnedFetch();
         return;

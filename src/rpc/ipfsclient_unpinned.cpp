@@ -9,6 +9,8 @@
 #include <QNetworkReply>
 #include <QPointer>
 
+#include <numeric>
+
 using namespace Qt::StringLiterals;
 
 // Unpinned local content: every block the node stores ("/refs/local") that none of its pins
@@ -21,7 +23,7 @@ void IpfsClient::fetchUnpinned()
     unpinnedPinsDone = false;
     unpinnedRefsDone = false;
     ++pinsEpoch;
-    unpinnedPinnedCids.clear();
+    unpinnedPins.clear();
     unpinnedLocalRefs.clear();
 
     QUrlQuery pinsQuery;
@@ -56,40 +58,34 @@ void IpfsClient::onRefsLocalReplyReadyRead(QNetworkReply* reply)
         return;
     if (reply->property("pinsEpoch").toULongLong() != pinsEpoch) {
         reply->readAll();
-        refsLocalTails.remove(reply);
+        refsLocalStreams.remove(reply);
         return;
     }
     const QByteArray chunk = reply->readAll();
     if (chunk.isEmpty())
         return;
-
-    const int storedCount = reply->property("streamCount").toInt();
-    int count = storedCount;
-    feedStreamLines(refsLocalTails[reply], chunk, [this, &count](const QByteArray& line) {
-        const QString cid = parseRefsLocalLine(line);
-        if (cid.isEmpty())
-            return;
-        // Without a computation under way the set would never be read: spare the memory.
-        if (unpinnedActive)
-            unpinnedLocalRefs.insert(cid);
-        ++count;
-    });
-    if (count != storedCount) {
-        reply->setProperty("streamCount", count);
-        emit streamEntriesLoaded(reply->property("streamTag").toString(), count);
-    }
+    // Only kept and counted here: the lines are read on a worker once the stream is complete.
+    RefsLocalStream& stream = refsLocalStreams[reply];
+    const int counted = stream.lines.feed(chunk);
+    if (unpinnedActive)
+        stream.pieces.append(chunk);
+    if (counted == 0)
+        return;
+    const int count = reply->property("streamCount").toInt() + counted;
+    reply->setProperty("streamCount", count);
+    emit streamEntriesLoaded(reply->property("streamTag").toString(), count);
 }
 
 void IpfsClient::onRefsLocalReplyFinished(QNetworkReply* reply)
 {
     if (reply->property("pinsEpoch").toULongLong() != pinsEpoch) {
-        refsLocalTails.remove(reply);
+        refsLocalStreams.remove(reply);
         reply->deleteLater();
         return;
     }
     onRefsLocalReplyReadyRead(reply);
     reply->deleteLater();
-    const QByteArray tail = refsLocalTails.take(reply);
+    RefsLocalStream stream = refsLocalStreams.take(reply);
 
     if (reply->error() != QNetworkReply::NoError) {
         if (reply->property("cancelledByClient").toBool() || !unpinnedActive)
@@ -101,14 +97,15 @@ void IpfsClient::onRefsLocalReplyFinished(QNetworkReply* reply)
         return;
     }
 
-    const QString lastCid = parseRefsLocalLine(tail);
-    if (!lastCid.isEmpty()) {
-        if (unpinnedActive)
-            unpinnedLocalRefs.insert(lastCid);
+    // A last line without a line feed counts too.
+    const qsizetype fed = std::accumulate(stream.pieces.cbegin(), stream.pieces.cend(), qsizetype(0),
+        [](qsizetype total, const QByteArray& piece) { return total + piece.size(); });
+    if (stream.lines.tailStart() < fed) {
         const int count = reply->property("streamCount").toInt() + 1;
         reply->setProperty("streamCount", count);
         emit streamEntriesLoaded(reply->property("streamTag").toString(), count);
     }
+    unpinnedLocalRefs = std::move(stream.pieces);
     unpinnedRefsDone = true;
     finishUnpinnedFetch();
 }
@@ -117,23 +114,35 @@ void IpfsClient::finishUnpinnedFetch()
 {
     if (!unpinnedActive || !unpinnedPinsDone || !unpinnedRefsDone)
         return;
-    // Telling a million blocks from a million pins by multihash takes a second: the sets go to a
-    // worker, and the list comes back unless a newer load or a cancel has begun meanwhile.
-    QSet<QString> localBlocks = std::exchange(unpinnedLocalRefs, {});
-    QSet<QString> pinnedCids = std::exchange(unpinnedPinnedCids, {});
+    // Reading a million blocks and telling them from a million pins by multihash takes seconds:
+    // both halves go to a worker, and the list comes back unless a newer load or a cancel has
+    // begun meanwhile.
+    QByteArrayList localRefs = std::exchange(unpinnedLocalRefs, {});
+    QList<PinEntry> pins = std::exchange(unpinnedPins, {});
     resetUnpinnedState();
     const quint64 epoch = pinsEpoch;
     const QPointer<IpfsClient> client(this);
     runOffGuiThread(
-        [localBlocks = std::move(localBlocks), pinnedCids = std::move(pinnedCids)]() mutable {
-            const QList<PinEntry> blocks = localBlocksWithoutPin(localBlocks, pinnedCids);
-            localBlocks = {};
-            pinnedCids = {};
-            return blocks;
+        [localRefs = std::move(localRefs), pins = std::move(pins)]() mutable {
+            QSet<QString> localBlocks;
+            forEachBodyLine(localRefs.join(), [&localBlocks](const QByteArray& line) {
+                const QString cid = parseRefsLocalLine(line);
+                if (!cid.isEmpty())
+                    localBlocks.insert(cid);
+            });
+            localRefs = {};
+            QSet<QString> pinnedCids;
+            pinnedCids.reserve(pins.size());
+            for (const PinEntry& pin : std::as_const(pins)) {
+                if (!pin.cid.isEmpty())
+                    pinnedCids.insert(pin.cid);
+            }
+            pins = {};
+            return localBlocksWithoutPin(localBlocks, pinnedCids);
         },
-        [client, epoch](const QList<PinEntry>& blocks) {
+        [client, epoch](QList<PinEntry>& blocks) {
             if (client && client->pinsEpoch == epoch)
-                emit client->pinsReceived(blocks);
+                emit client->pinsReceived(std::exchange(blocks, {}));
         });
 }
 
@@ -142,6 +151,6 @@ void IpfsClient::resetUnpinnedState()
     unpinnedActive = false;
     unpinnedPinsDone = false;
     unpinnedRefsDone = false;
-    unpinnedPinnedCids.clear();
+    unpinnedPins.clear();
     unpinnedLocalRefs.clear();
 }

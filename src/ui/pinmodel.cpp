@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -251,14 +252,21 @@ void PinModel::setPins(const QList<PinEntry>& newPins)
     ++generation;
     releaseInBackground(std::exchange(pins, newPins));
     const int rowTotal = int(pins.size());
+    // The index of a million CIDs is built on a second core while this one sorts; both only read
+    // the rows.
+    constexpr int kParallelIndexRows = 100000;
+    std::thread indexer;
+    if (rowTotal >= kParallelIndexRows)
+        indexer = std::thread([this] { rowsByCid.rebuild(std::as_const(pins)); });
+    else
+        rowsByCid.rebuild(pins);
     rowKeys.resize(rowTotal);
     knownSizeTotal = 0;
     for (int row = 0; row < rowTotal; ++row) {
-        const PinEntry& pin = pins.at(row);
+        const PinEntry& pin = std::as_const(pins).at(row);
         rowKeys[row] = RowKeys { pin.dagSize, pin.refsCount, pinTypeOf(pin.type) };
         knownSizeTotal += qMax<qint64>(pin.dagSize, 0);
     }
-    rowsByCid.rebuild(pins);
     unsortedPins.clear();
     awaitingSort.fill(false, rowTotal);
     resortTimer->stop();
@@ -267,6 +275,8 @@ void PinModel::setPins(const QList<PinEntry>& newPins)
     QList<quint64> keys;
     sortAll(order, keys);
     setOrderQuietly(std::move(order), std::move(keys));
+    if (indexer.joinable())
+        indexer.join();
     endResetModel();
 }
 

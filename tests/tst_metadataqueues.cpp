@@ -451,6 +451,41 @@ private slots:
                 root, folderB));
     }
 
+    // A DAG of many blocks: the long answer is read whole, a walk error at its end still fails it,
+    // and the request's slot comes free once the answer is in.
+    void largeRefsAnswersAreReadWhole_data()
+    {
+        QTest::addColumn<bool>("stoppedPartWay");
+        QTest::newRow("complete") << false;
+        QTest::newRow("stopped part-way") << true;
+    }
+
+    void largeRefsAnswersAreReadWhole()
+    {
+        QFETCH(bool, stoppedPartWay);
+        QStringList blocks;
+        QByteArray body;
+        for (int i = 0; i < 20000; ++i) {
+            blocks.append(u"bafkreiblock%1"_s.arg(i, 6, 10, QLatin1Char('0')));
+            body += "{\"Ref\":\"" + blocks.last().toLatin1() + "\",\"Err\":\"\"}\n";
+        }
+        if (stoppedPartWay)
+            body += "{\"Ref\":\"\",\"Err\":\"block was not found locally\"}\n";
+        node->route(u"/refs"_s, FakeKuboNode::streamed({ body }));
+        QSignalSpy refs(client, &IpfsClient::refsReceived);
+        QSignalSpy failed(client, &IpfsClient::refsFailed);
+
+        for (int request = 0; request < 10; ++request) // more than the queue sends at once
+            client->fetchRefs(u"bafyroot%1"_s.arg(request));
+        QTRY_COMPARE_WITH_TIMEOUT(refs.count() + failed.count(), 10, 30000);
+        QCOMPARE(refs.count(), stoppedPartWay ? 0 : 10);
+        if (stoppedPartWay)
+            QCOMPARE(failed.first().at(1).toString(), u"block was not found locally"_s);
+        else
+            QCOMPARE(refs.first().at(1).toStringList(), blocks);
+        QCOMPARE(node->requestCount(u"/refs"_s), 10);
+    }
+
     void refsWalkError_data()
     {
         QTest::addColumn<QByteArray>("body");

@@ -33,6 +33,7 @@ public:
         QStringList pending;
         QSet<QString> queued;
         int active = 0;
+        quint64 generation = 0; // counts the cancels that emptied the queue
 
         bool enqueue(const QString& cid);
     };
@@ -242,6 +243,7 @@ private:
     void startPinsRequest(
         const QString& type, const QString& cidBase, bool upgradeCidV0, bool compositeBatch);
     void registerLoadReply(QNetworkReply* reply);
+    void deliverRefs(const QString& rootCid, const QStringList& refs, const QString& error);
     void deliverParsedPins(QList<PinEntry> pins, int total, const QString& tag, int count,
         bool compositeBatch, bool forUnpinned, quint64 epoch);
     void finishUnpinnedFetch();

@@ -2,12 +2,16 @@
 
 #include "jsonnumber.h"
 #include "lsparser.h"
+#include "offguithread.h"
 #include "refsparser.h"
 #include "replyerrors.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
+#include <QPointer>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +21,8 @@ namespace {
 constexpr int kMaxRefsInFlight = 8;
 constexpr int kMaxDagStatsInFlight = 24;
 constexpr int kMaxKindsInFlight = 24;
+// A refs body below this is read at once (a few milliseconds); a larger one on a worker.
+constexpr qsizetype kRefsReadHereBytes = 256 * 1024;
 
 // Sends waiting CIDs, oldest first, while the queue has room. A sent CID stays in `queued`
 // until its request finishes, so asking again meanwhile is free.
@@ -204,16 +210,41 @@ void IpfsClient::onRefsReplyFinished(QNetworkReply* reply)
     reply->deleteLater();
     if (isCancelled(reply))
         return;
-    const QByteArray body = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
-    // A walk that stopped part-way lists only some refs: that is a failure, not a count; a failure
-    // leaves the refs unknown, never an empty list.
-    const QString error
-        = reply->error() != QNetworkReply::NoError ? replyErrorString(reply) : refsWalkError(body);
+    if (reply->error() != QNetworkReply::NoError) {
+        deliverRefs(rootCid, {}, replyErrorString(reply));
+        return;
+    }
+    QByteArray body = reply->readAll();
+    if (body.size() < kRefsReadHereBytes) {
+        deliverRefs(rootCid, parseRefsReply(body), refsWalkError(body));
+        return;
+    }
+    // A large DAG lists millions of refs: they are read on a worker. The request keeps its queue
+    // slot until they are in, so that at most a queue's worth of bodies wait to be read.
+    const QPointer<IpfsClient> client(this);
+    const quint64 generation = refsQueue.generation;
+    runOffGuiThread(
+        [body = std::move(body)]() mutable {
+            std::pair<QStringList, QString> read { parseRefsReply(body), refsWalkError(body) };
+            body = QByteArray();
+            return read;
+        },
+        [client, rootCid, generation](std::pair<QStringList, QString>& read) {
+            // A cancel meanwhile dropped this request, as it drops one still in flight.
+            if (client && client->refsQueue.generation == generation)
+                client->deliverRefs(rootCid, std::exchange(read.first, {}), read.second);
+        });
+}
+
+// A walk that stopped part-way lists only some refs: that is a failure, not a count; a failure
+// leaves the refs unknown, never an empty list.
+void IpfsClient::deliverRefs(const QString& rootCid, const QStringList& refs, const QString& error)
+{
     if (!error.isEmpty()) {
         emit errorOccurred(u"Failed to get refs for %1: %2"_s.arg(rootCid, error));
         emit refsFailed(rootCid, error);
     } else {
-        emit refsReceived(rootCid, parseRefsReply(body));
+        emit refsReceived(rootCid, refs);
     }
     finishRefsRequest(rootCid);
 }

@@ -129,6 +129,7 @@ void IpfsClient::cancelActiveLoading()
         queue->pending.clear();
         queue->queued.clear();
         queue->active = 0;
+        ++queue->generation;
     }
 
     // A snapshot: aborting runs the finished handlers, which must see the mark.

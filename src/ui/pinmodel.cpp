@@ -525,20 +525,21 @@ bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sou
     }
     const bool recordable = pinModel && sourceModel() == pinModel && filterRole() == Qt::DisplayRole
         && !sourceParent.isValid() && sourceRow >= 0 && sourceRow < pinModel->rowCount();
+    // Read once per row: reading it copies the expression.
+    const DecodedSearch& search = currentSearch(); // a changed expression forgets the outcomes
     if (!recordable)
-        return rowAccepted(sourceRow, sourceParent);
-    currentSearch(); // a changed expression forgets the outcomes
+        return rowAccepted(sourceRow, sourceParent, search);
     if (outcomesGeneration != pinModel->loadGeneration() || outcomeByPin.size() != pinModel->pinCount()) {
         outcomeByPin.fill(-1, pinModel->pinCount());
         outcomesGeneration = pinModel->loadGeneration();
     }
     qint8& outcome = outcomeByPin[pinModel->pinIndexAt(sourceRow)];
     if (outcome < 0)
-        outcome = rowAccepted(sourceRow, sourceParent) ? 1 : 0;
+        outcome = rowAccepted(sourceRow, sourceParent, search) ? 1 : 0;
     return outcome != 0;
 }
 
-bool PinFilterProxyModel::rowAccepted(int sourceRow, const QModelIndex& sourceParent) const
+bool PinFilterProxyModel::rowAccepted(int sourceRow, const QModelIndex& sourceParent, const DecodedSearch& search) const
 {
     const QAbstractItemModel* source = sourceModel();
     if (!source)
@@ -552,7 +553,6 @@ bool PinFilterProxyModel::rowAccepted(int sourceRow, const QModelIndex& sourcePa
             return false;
         if (hideIndirect && pinModel->pinTypeAt(sourceRow) == PinModel::PinType::Indirect)
             return false;
-        const DecodedSearch& search = currentSearch();
         if (search.empty)
             return true;
         if (searchMode == SearchByCid)
@@ -565,7 +565,6 @@ bool PinFilterProxyModel::rowAccepted(int sourceRow, const QModelIndex& sourcePa
         if (source->data(typeIndex, Qt::DisplayRole).toString() == u"indirect")
             return false;
     }
-    const DecodedSearch& search = currentSearch();
     if (search.empty)
         return true;
     const int column = searchMode == SearchByCid ? PinModel::CidColumn : PinModel::NameColumn;

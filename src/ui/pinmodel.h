@@ -169,7 +169,7 @@ private:
     QRegularExpression searchExpression() const;
     const DecodedSearch& currentSearch() const;
     static bool searchMatches(const DecodedSearch& search, const QString& text);
-    bool rowAccepted(int sourceRow, const QModelIndex& sourceParent) const;
+    bool rowAccepted(int sourceRow, const QModelIndex& sourceParent, const DecodedSearch& search) const;
     void forgetOutcomes() const;
 
     QString typeFilter;

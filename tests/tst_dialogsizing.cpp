@@ -1,6 +1,8 @@
 #include "testsettings.h"
 #include <QtTest>
 
+#include <QNetworkReply>
+
 #include "appsettings.h"
 #include "dialogsizing.h"
 #include "fakekubonode.h"
@@ -381,18 +383,34 @@ QList<Fit> fitsAfterFailures(const QString& message, int* showing)
     auto main = MainWindowFixture::openMainWindow(node);
     const QList<WindowTour::Window> windows = WindowTour::openEveryWindow(
         *main, QStringLiteral("bafybeigdyrzt5sfp7udm7hu76uh7y26nf3efuylqabf3oclgtqy55fbzdi"));
-    QTest::qWait(100); // the refits the answers asked for
+    const auto countShowing = [&windows, &message] {
+        int count = 0;
+        for (const WindowTour::Window& window : windows) {
+            for (QLabel* label : window.widget->findChildren<QLabel*>()) {
+                if (label->window() == window.widget && label->isVisibleTo(window.widget)
+                    && label->text().contains(message.left(200)))
+                    ++count;
+            }
+        }
+        return count;
+    };
+    // Every answer is in, then the windows built from them (some on a worker) and the refits they
+    // asked for settle: on a busy machine that takes as long as it takes, so the count is read
+    // once it has held still for a while.
+    if (!QTest::qWaitFor([&main] { return main->findChildren<QNetworkReply*>().isEmpty(); }, 30000))
+        return {};
+    QElapsedTimer settling;
+    settling.start();
+    int count = countShowing();
+    for (int previous = -1; count != previous && settling.elapsed() < 30000; count = countShowing()) {
+        previous = count;
+        QTest::qWait(500);
+    }
+    *showing = count;
     QList<Fit> fits;
-    *showing = 0;
-    for (const WindowTour::Window& window : windows) {
+    for (const WindowTour::Window& window : windows)
         fits.append({ window.name, window.widget->size(), window.widget->sizeHint(),
             window.widget->minimumSizeHint() });
-        for (QLabel* label : window.widget->findChildren<QLabel*>()) {
-            if (label->window() == window.widget && label->isVisibleTo(window.widget)
-                && label->text().contains(message.left(200)))
-                ++*showing;
-        }
-    }
     return fits;
 }
 

@@ -114,11 +114,7 @@ void IpfsClient::registerLoadReply(QNetworkReply* reply)
 
 void IpfsClient::cancelActiveLoading()
 {
-    unpinnedActive = false;
-    unpinnedPinsDone = false;
-    unpinnedRefsDone = false;
-    unpinnedPins.clear();
-    unpinnedLocalRefs.clear();
+    resetUnpinnedState();
 
     ++pinsEpoch;
     compositeFirstBatch.clear();
@@ -218,13 +214,8 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
             if (compositePending == 0 && compositeBatchDelivered)
                 emit pinsReceived(std::exchange(compositeFirstBatch, {}));
         }
-        if (unpinnedActive) {
-            unpinnedActive = false;
-            unpinnedPinsDone = false;
-            unpinnedRefsDone = false;
-            unpinnedPins.clear();
-            unpinnedLocalRefs.clear();
-        }
+        if (unpinnedActive)
+            resetUnpinnedState();
         const bool answered = nodeAnswered(reply);
         emit errorOccurred(answered ? QStringLiteral("The node could not list pins: %1").arg(replyErrorString(reply))
                                     : QStringLiteral("Network error: %1").arg(replyErrorString(reply)));

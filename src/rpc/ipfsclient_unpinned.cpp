@@ -9,8 +9,6 @@
 #include <QNetworkReply>
 #include <QPointer>
 
-#include <numeric>
-
 using namespace Qt::StringLiterals;
 
 // Unpinned local content: every block the node stores ("/refs/local") that none of its pins
@@ -19,12 +17,9 @@ using namespace Qt::StringLiterals;
 
 void IpfsClient::fetchUnpinned()
 {
+    resetUnpinnedState();
     unpinnedActive = true;
-    unpinnedPinsDone = false;
-    unpinnedRefsDone = false;
     ++pinsEpoch;
-    unpinnedPins.clear();
-    unpinnedLocalRefs.clear();
 
     QUrlQuery pinsQuery;
     pinsQuery.addQueryItem(u"type"_s, u"all"_s);
@@ -98,9 +93,7 @@ void IpfsClient::onRefsLocalReplyFinished(QNetworkReply* reply)
     }
 
     // A last line without a line feed counts too.
-    const qsizetype fed = std::accumulate(stream.pieces.cbegin(), stream.pieces.cend(), qsizetype(0),
-        [](qsizetype total, const QByteArray& piece) { return total + piece.size(); });
-    if (stream.lines.tailStart() < fed) {
+    if (stream.lines.hasUnendedLine()) {
         const int count = reply->property("streamCount").toInt() + 1;
         reply->setProperty("streamCount", count);
         emit streamEntriesLoaded(reply->property("streamTag").toString(), count);

@@ -34,6 +34,8 @@ public:
     int feed(QByteArrayView chunk);
     // Offset, within everything fed, of the line not yet ended by a line feed.
     qsizetype tailStart() const { return tail; }
+    // Whether the stream so far ends in a non-blank line without its line feed.
+    bool hasUnendedLine() const { return !tailBlank; }
 
 private:
     qsizetype fed = 0;

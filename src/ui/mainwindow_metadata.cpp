@@ -38,6 +38,7 @@ void MainWindow::requestSizesAndKinds()
     // growing a million entries one at a time rehashes them whole at every doubling.
     metadataProgress.reserve(model->pinCount());
     client->reserveSizeAndKindRequests(model->pinCount());
+    // Never below the size: reserve(0) would squeeze what is cached.
     dagSizeCache.reserve(qMax(dagSizeCache.size(), qsizetype(model->pinCount())));
     kindCache.reserve(qMax(kindCache.size(), qsizetype(model->pinCount())));
     if (model->pinCount() <= kSynchronousFirstSliceRows) {

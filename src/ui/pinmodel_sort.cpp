@@ -113,30 +113,11 @@ quint64 PinModel::kindRank(const QString& kind) const
     return kindRanks.value(kind);
 }
 
-// A strict total order: equal values keep the order the pins were given in, in both sort orders.
+// The order of the text columns, strict and total: equal texts keep the order the pins were given
+// in, in both sort orders. The other columns sort by their keys.
 bool PinModel::sortsBefore(int pinA, int pinB) const
 {
-    if (usesKeys(sortedColumn)) {
-        const quint64 keyA = sortKey(pinA);
-        const quint64 keyB = sortKey(pinB);
-        return keyA != keyB ? keyA < keyB : pinA < pinB;
-    }
-    const PinEntry& a = pins.at(pinA);
-    const PinEntry& b = pins.at(pinB);
-    int order = 0;
-    switch (sortedColumn) {
-    case CidColumn:
-        order = compareText(a.cid, b.cid);
-        break;
-    case TypeColumn:
-        order = compareText(a.type, b.type);
-        break;
-    case NameColumn:
-        order = compareText(a.name, b.name);
-        break;
-    default:
-        break;
-    }
+    int order = compareText(sortText(pinA), sortText(pinB));
     // ±1 orders two known values, which a descending sort flips; ±2 orders known before unknown.
     if (sortDirection == Qt::DescendingOrder && (order == 1 || order == -1))
         order = -order;
@@ -201,12 +182,10 @@ void PinModel::sortByText(QList<int>& order) const
     }
     const bool descending = sortDirection == Qt::DescendingOrder;
     std::sort(known.begin(), known.end(), [this, descending](const TextPrefixKey& a, const TextPrefixKey& b) {
-        int byText = a.comparePrefix(b);
-        if (byText == 0)
-            byText = compareText(sortText(a.pin), sortText(b.pin));
-        if (byText != 0)
-            return descending ? byText > 0 : byText < 0;
-        return a.pin < b.pin;
+        const int byPrefix = a.comparePrefix(b);
+        if (byPrefix != 0)
+            return descending ? byPrefix > 0 : byPrefix < 0;
+        return sortsBefore(a.pin, b.pin);
     });
     qsizetype row = 0;
     for (const TextPrefixKey& key : known)

@@ -1,15 +1,13 @@
 #include "textfeeder.h"
 
 #include "displaytext.h"
+#include "slicedwork.h"
 
-#include <QElapsedTimer>
 #include <QTextCursor>
 #include <QTextDocument>
 
 namespace {
 
-// Time one slice may take: well inside what a user notices.
-constexpr qint64 kSliceMs = 20;
 // Lines inserted at once; a slice holds as many of these as its time allows.
 constexpr qsizetype kLinesPerInsert = 500;
 
@@ -19,9 +17,14 @@ TextFeeder::TextFeeder(QTextDocument* document, LongLines longLines, QObject* pa
     : QObject(parent)
     , document(document)
     , longLines(longLines)
+    , work(new SlicedWork(this))
 {
-    sliceTimer.setInterval(0);
-    connect(&sliceTimer, &QTimer::timeout, this, &TextFeeder::feedSlice);
+    connect(work, &SlicedWork::finished, this, &TextFeeder::onFed);
+}
+
+bool TextFeeder::isFeeding() const
+{
+    return work->isRunning();
 }
 
 void TextFeeder::start(qsizetype count, LineSource lineAt)
@@ -33,7 +36,7 @@ void TextFeeder::start(qsizetype count, LineSource lineAt)
     // the view may switch it back on).
     if (document)
         document->setUndoRedoEnabled(false);
-    feedSlice();
+    work->start([this] { return insertNextLines(); });
 }
 
 void TextFeeder::start(const QStringList& lines)
@@ -52,7 +55,7 @@ void TextFeeder::append(const QString& line)
 
 void TextFeeder::stop()
 {
-    sliceTimer.stop();
+    work->stop();
     sourceCount = 0;
     source = nullptr;
     appended.clear();
@@ -64,35 +67,29 @@ QString TextFeeder::lineAt(qsizetype index) const
     return index < sourceCount ? source(index) : appended.at(index - sourceCount);
 }
 
-void TextFeeder::feedSlice()
+// No edit block: the view lays out each insert at once, so the slice's time counts it too.
+bool TextFeeder::insertNextLines()
 {
-    if (!document) {
-        stop();
-        return;
+    if (!document || next >= total())
+        return false;
+    QString text;
+    if (next > 0 || !document->isEmpty())
+        text += u'\n';
+    const qsizetype end = qMin(next + kLinesPerInsert, total());
+    for (qsizetype index = next; index < end; ++index) {
+        if (index > next)
+            text += u'\n';
+        text += lineAt(index);
     }
-    QElapsedTimer elapsed;
-    elapsed.start();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
-    // No edit block: the view lays out each insert at once, so the slice's time counts it too.
-    while (next < total() && elapsed.elapsed() < kSliceMs) {
-        QString text;
-        if (next > 0 || !document->isEmpty())
-            text += u'\n';
-        const qsizetype end = qMin(next + kLinesPerInsert, total());
-        for (qsizetype index = next; index < end; ++index) {
-            if (index > next)
-                text += u'\n';
-            text += lineAt(index);
-        }
-        cursor.insertText(longLines == LongLines::Clip ? clipLongLines(text) : text);
-        next = end;
-    }
+    cursor.insertText(longLines == LongLines::Clip ? clipLongLines(text) : text);
+    next = end;
+    return next < total();
+}
 
-    if (next < total()) {
-        sliceTimer.start();
-        return;
-    }
+void TextFeeder::onFed()
+{
     stop();
     emit finished();
 }

@@ -3,11 +3,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-#include <QTimer>
 
 #include <functional>
 
 class QTextDocument;
+class SlicedWork;
 
 // Fills the document of a text view with many lines a slice at a time, so that the window answers
 // while hundreds of thousands of lines go in. A short text goes in at once, before start() returns.
@@ -30,13 +30,14 @@ public:
     void append(const QString& line);
     // Stops where it is; the lines still to come are dropped and finished() is not sent.
     void stop();
-    bool isFeeding() const { return sliceTimer.isActive(); }
+    bool isFeeding() const;
 
 signals:
     void finished();
 
 private:
-    void feedSlice();
+    bool insertNextLines();
+    void onFed();
     qsizetype total() const { return sourceCount + appended.size(); }
     QString lineAt(qsizetype index) const;
 
@@ -46,5 +47,5 @@ private:
     LineSource source;
     QStringList appended; // lines that came while feeding, after the source's
     qsizetype next = 0;
-    QTimer sliceTimer;
+    SlicedWork* work = nullptr;
 };

@@ -1,8 +1,8 @@
 #include "dhttables.h"
 
 #include "displaytext.h"
+#include "slicedwork.h"
 
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QJsonArray>
@@ -19,9 +19,6 @@ constexpr auto kDhtBoxStyle = "QGroupBox { font-weight: bold; margin-top: 10px; 
 constexpr auto kBucketBoxStyle
     = "QGroupBox { font-weight: normal; margin-top: 6px; } "
       "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"_L1;
-
-// Time one slice of the build may take: well inside what a user notices.
-constexpr qint64 kSliceMs = 20;
 
 // Inside the scrolling window a table shows all its rows; the window scrolls, not each table.
 void fitTableToRows(QTableWidget* table, int columnsWidth)
@@ -142,9 +139,9 @@ QGroupBox* buildBucketBox(const QJsonObject& bucket, int index, DhtPeerTableAlig
 DhtContentBuilder::DhtContentBuilder(QVBoxLayout* layout, QObject* parent)
     : QObject(parent)
     , layout(layout)
+    , work(new SlicedWork(this))
 {
-    sliceTimer.setInterval(0);
-    connect(&sliceTimer, &QTimer::timeout, this, &DhtContentBuilder::buildSlice);
+    connect(work, &SlicedWork::finished, this, &DhtContentBuilder::showBuilt);
 }
 
 void DhtContentBuilder::start(const QJsonValue& answer)
@@ -160,33 +157,31 @@ void DhtContentBuilder::start(const QJsonValue& answer)
         for (int index = 0; index < buckets.size(); ++index)
             pending.append({ dhtBox, buckets.at(index).toObject(), index });
     }
-    buildSlice();
+    work->start([this] { return buildNextBucket(); });
 }
 
 void DhtContentBuilder::stop()
 {
-    sliceTimer.stop();
+    work->stop();
     dhtBoxes.clear();
     pending.clear();
     next = 0;
     aligner = DhtPeerTableAligner();
 }
 
-void DhtContentBuilder::buildSlice()
+bool DhtContentBuilder::buildNextBucket()
 {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (next < pending.size() && elapsed.elapsed() < kSliceMs) {
+    if (next < pending.size()) {
         const PendingBucket& step = pending.at(next++);
         if (step.dhtBox)
             step.dhtBox->layout()->addWidget(buildBucketBox(step.bucket, step.index, aligner, step.dhtBox));
     }
-    if (next < pending.size()) {
-        sliceTimer.start();
-        return;
-    }
+    return next < pending.size();
+}
 
-    // Shown in one pass: dozens of boxes should cost one layout, not one each.
+// Shown in one pass: dozens of boxes should cost one layout, not one each.
+void DhtContentBuilder::showBuilt()
+{
     QWidget* content = layout->parentWidget();
     content->setUpdatesEnabled(false);
     aligner.apply();

@@ -6,11 +6,11 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 
 #include <array>
 
 class QGroupBox;
+class SlicedWork;
 class QTableWidget;
 class QVBoxLayout;
 class QWidget;
@@ -57,7 +57,6 @@ public:
     void start(const QJsonValue& answer);
     // Stops where it is; what was built stays in the layout and finished() is not sent.
     void stop();
-    bool isBuilding() const { return sliceTimer.isActive(); }
 
 signals:
     void finished();
@@ -69,12 +68,13 @@ private:
         int index = 0;
     };
 
-    void buildSlice();
+    bool buildNextBucket();
+    void showBuilt();
 
     QVBoxLayout* layout;
     QList<QPointer<QGroupBox>> dhtBoxes;
     QList<PendingBucket> pending;
     qsizetype next = 0;
     DhtPeerTableAligner aligner;
-    QTimer sliceTimer;
+    SlicedWork* work = nullptr;
 };

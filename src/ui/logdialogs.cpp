@@ -114,8 +114,8 @@ void RpcLogDialog::refreshLog()
 {
     if (!owner)
         return;
-    showDropped(droppedNotice, owner->rpcLogDropped(), owner->logLineLimit());
-    showWholeLog(feeder, view, owner->rpcLog(), owner->logLineLimit());
+    showDropped(droppedNotice, owner->rpcLogDropped(), owner->rpcLogLineLimit());
+    showWholeLog(feeder, view, owner->rpcLog(), owner->rpcLogLineLimit());
 }
 
 void RpcLogDialog::showEvent(QShowEvent* event)
@@ -130,7 +130,7 @@ void RpcLogDialog::appendLogLine(const QString& line)
 {
     appendLine(feeder, line);
     if (owner)
-        showDropped(droppedNotice, owner->rpcLogDropped(), owner->logLineLimit());
+        showDropped(droppedNotice, owner->rpcLogDropped(), owner->rpcLogLineLimit());
 }
 
 void RpcLogDialog::onClearClicked()
@@ -155,8 +155,8 @@ void StatusLogDialog::refreshLog()
 {
     if (!owner)
         return;
-    showDropped(droppedNotice, owner->statusLogDropped(), owner->logLineLimit());
-    showWholeLog(feeder, view, owner->statusLog(), owner->logLineLimit());
+    showDropped(droppedNotice, owner->statusLogDropped(), owner->statusLogLineLimit());
+    showWholeLog(feeder, view, owner->statusLog(), owner->statusLogLineLimit());
 }
 
 void StatusLogDialog::showEvent(QShowEvent* event)
@@ -172,7 +172,7 @@ void StatusLogDialog::appendLogLine(const QString& line)
 {
     appendLine(feeder, line);
     if (owner)
-        showDropped(droppedNotice, owner->statusLogDropped(), owner->logLineLimit());
+        showDropped(droppedNotice, owner->statusLogDropped(), owner->statusLogLineLimit());
 }
 
 void StatusLogDialog::onClearClicked()

@@ -9,9 +9,13 @@
 class LogLines
 {
 public:
-    static constexpr qsizetype DefaultLimit = 200000;
+    // The RPC log gets hundreds of lines a refresh and fills its bound within hours of
+    // auto-refresh; the status log gets about a dozen, so its bound is reached within two days
+    // and memory stops growing then too.
+    static constexpr qsizetype RpcLimit = 200000;
+    static constexpr qsizetype StatusLimit = 50000;
 
-    explicit LogLines(qsizetype limit = DefaultLimit);
+    explicit LogLines(qsizetype limit);
 
     void append(const QString& line);
     // Empties the log; what was dropped before is forgotten too.

@@ -74,7 +74,8 @@ public:
     QStringList statusLog() const { return statusLogLines.lines(); }
     qint64 rpcLogDropped() const { return rpcLogLines.dropped(); }
     qint64 statusLogDropped() const { return statusLogLines.dropped(); }
-    qsizetype logLineLimit() const { return statusLogLines.limit(); }
+    qsizetype rpcLogLineLimit() const { return rpcLogLines.limit(); }
+    qsizetype statusLogLineLimit() const { return statusLogLines.limit(); }
     void clearRpcLog() { rpcLogLines.clear(); }
     void clearStatusLog() { statusLogLines.clear(); }
 
@@ -266,8 +267,8 @@ private:
         bool scheduled = false;
     } addProgressReport;
     QProgressDialog* updateProgressDialog = nullptr;
-    LogLines rpcLogLines;
-    LogLines statusLogLines;
+    LogLines rpcLogLines { LogLines::RpcLimit };
+    LogLines statusLogLines { LogLines::StatusLimit };
     QSet<QString> refsRequested;
     MetadataProgress metadataProgress;
     QHash<QString, qint64> dagSizeCache;

@@ -4,6 +4,7 @@
 // the remote-pin follow-up and the network windows, each measurement in a fresh child process.
 // "--soak" runs the refresh cycle for a simulated week instead; "--serve N --port P" only serves.
 
+#include "applicationsetup.h"
 #include "benchmeasure.h"
 #include "benchreport.h"
 #include "benchsupport.h"
@@ -77,6 +78,8 @@ int serve(const QString& pins, const QString& port)
 
 int main(int argc, char* argv[])
 {
+    // As the application does (src/main.cpp).
+    returnLargeBlocksToSystem();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -6,6 +6,7 @@
 
 int main(int argc, char* argv[])
 {
+    returnLargeBlocksToSystem();
     QApplication app(argc, argv);
     setApplicationIdentity();
 

@@ -10,11 +10,25 @@
 
 #include <memory>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 // The resources live in this static library; register them explicitly so that the linker
 // keeps them.
 static void initApplicationResources()
 {
     Q_INIT_RESOURCE(resources);
+}
+
+void returnLargeBlocksToSystem()
+{
+#if defined(__GLIBC__)
+    // glibc raises its mapping threshold each time a mapped block is freed, so after the first
+    // large list every later one lands in the heap, which keeps the pages once they are freed:
+    // a fixed threshold keeps large blocks mapped.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
 }
 
 void setApplicationIdentity()

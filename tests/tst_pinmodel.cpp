@@ -551,13 +551,17 @@ private slots:
     void largeTableFindsEveryCid_data()
     {
         QTest::addColumn<int>("column");
-        QTest::newRow("by CID") << int(PinModel::CidColumn);
-        QTest::newRow("by name") << int(PinModel::NameColumn);
+        QTest::addColumn<bool>("background");
+        QTest::newRow("by CID") << int(PinModel::CidColumn) << false;
+        QTest::newRow("by name") << int(PinModel::NameColumn) << false;
+        QTest::newRow("by CID, prepared on a worker") << int(PinModel::CidColumn) << true;
+        QTest::newRow("by name, prepared on a worker") << int(PinModel::NameColumn) << true;
     }
 
     void largeTableFindsEveryCid()
     {
         QFETCH(int, column);
+        QFETCH(bool, background);
         constexpr int count = 120000;
         QList<PinEntry> pins;
         pins.reserve(count + 1);
@@ -566,7 +570,15 @@ private slots:
         pins.append(pin(u"bafy0060000"_s, u"direct"_s));
         PinModel model;
         model.sort(column, Qt::AscendingOrder);
-        model.setPins(pins);
+        if (background) {
+            QSignalSpy applied(&model, &PinModel::pinsApplied);
+            model.setPinsInBackground(pins);
+            pins = {}; // the model's copy is the only one left, as in the window
+            QVERIFY(applied.wait(30000));
+        } else {
+            model.setPins(pins);
+        }
+        QCOMPARE(model.rowCount(), count + 1);
         for (const int i : { 0, 1, 59999, 60000, count - 1 })
             model.setDagSize(u"bafy%1"_s.arg(i, 7, 10, QLatin1Char('0')), 1000 + i);
         QHash<QString, QStringList> sizes;
@@ -578,6 +590,48 @@ private slots:
         QCOMPARE(sizes.size(), 5);
         QCOMPARE(sizes.value(u"bafy0060000"_s).size(), 2);
         QCOMPARE(sizes.value(u"bafy0119999"_s), QStringList { PinModel::formatSize(1000 + count - 1) });
+    }
+
+    // The table keeps its rows while a large list is prepared on a worker; what happens to the table
+    // meanwhile (a new sort, a newer list) wins over what the worker was given.
+    void aListPreparedOnAWorkerGivesWayToNewerChanges()
+    {
+        constexpr int count = PinModel::BackgroundPrepareRows;
+        QList<PinEntry> large;
+        large.reserve(count);
+        for (int i = 0; i < count; ++i)
+            large.append(pin(u"bafy%1"_s.arg(i, 7, 10, QLatin1Char('0')), u"recursive"_s, u"n%1"_s.arg(i % 1000)));
+        const QList<PinEntry> small { pin(u"a"_s, u"recursive"_s), pin(u"b"_s, u"direct"_s) };
+
+        PinModel model;
+        PinFilterProxyModel proxy;
+        proxy.setSourceModel(&model);
+        QSignalSpy applied(&model, &PinModel::pinsApplied);
+        model.setPins(small);
+        QCOMPARE(applied.count(), 1);
+        model.setPinsInBackground(large);
+        QVERIFY(model.isPreparingPins());
+        QCOMPARE(model.rowCount(), 2);
+        // Sorted by name, descending, before the worker is done: the rows arrive in that order.
+        model.sort(PinModel::NameColumn, Qt::DescendingOrder);
+        QVERIFY(applied.wait(30000));
+        QVERIFY(!model.isPreparingPins());
+        QCOMPARE(proxy.rowCount(), count);
+        QCOMPARE(model.pinAt(0)->name, u"n999"_s);
+        QCOMPARE(model.pinAt(count - 1)->name, u"n0"_s);
+
+        // A newer list given at once replaces one still being prepared, which never shows.
+        applied.clear();
+        model.setPinsInBackground(large);
+        model.setPins(small);
+        QCOMPARE(applied.count(), 1);
+        QTest::qWait(500);
+        QCOMPARE(applied.count(), 1);
+        QCOMPARE(model.rowCount(), 2);
+        model.setPinsInBackground(large);
+        model.clear();
+        QTest::qWait(500);
+        QCOMPARE(model.rowCount(), 0);
     }
 
     void sortFollowsArrivingValues()

@@ -702,6 +702,28 @@ private slots:
             QStringLiteral("Loaded %1 pin(s) \u2014 ").arg(rows)));
     }
 
+    void aLargeListIsMadeReadyOnAWorker()
+    {
+        // A list this large reaches the table from a worker: until it is there the table keeps
+        // what it showed and the window says it is loading; then the load goes on as for any list.
+        const int rows = PinModel::BackgroundPrepareRows;
+        pins = numberedPins(QStringLiteral("bafyr"), rows, QStringLiteral("recursive"));
+        node->route(QStringLiteral("/refs"), FakeKuboNode::held());
+        Window w = openWindow(QStringLiteral("pinned"), false);
+        QSignalSpy loaded(w.client, &IpfsClient::pinsReceived);
+        QVERIFY(loaded.wait(30000));
+        QCOMPARE(w.model->rowCount(), 0);
+        QVERIFY(w.model->isPreparingPins());
+        QVERIFY(!w.refreshButton->isEnabled());
+        QCOMPARE(node->requestCount(QStringLiteral("/refs")), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(w.model->rowCount(), rows, 30000);
+        QVERIFY(w.refreshButton->isEnabled());
+        QCOMPARE(w.proxy->rowCount(), rows);
+        QVERIFY(statusMessages(*w.window).last().startsWith(QStringLiteral("Loaded %1 pin(s) \u2014 ").arg(rows)));
+        QTRY_VERIFY(node->requestCount(QStringLiteral("/refs")) > 0);
+        QVERIFY(askedCids(QStringLiteral("/refs")).contains(pins.first().cid));
+    }
+
     void largeTableAsksForAllMetadata()
     {
         // A table too large to queue in one go is worked through over several turns of the event

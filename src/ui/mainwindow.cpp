@@ -89,6 +89,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(client, &IpfsClient::ipnsResolved, this, &MainWindow::onIpnsResolved);
     connect(client, &IpfsClient::ipnsResolveFailed, this, &MainWindow::onIpnsResolveFailed);
     connect(client, &IpfsClient::streamEntriesLoaded, this, &MainWindow::onStreamEntriesLoaded);
+    connect(model, &PinModel::pinsApplied, this, &MainWindow::onPinsApplied);
 
     searchDebounceTimer->setSingleShot(true);
     searchDebounceTimer->setInterval(150);

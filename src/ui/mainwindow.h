@@ -114,6 +114,7 @@ private slots:
     void onAddToIpfsClicked();
     void onCopySelectedCID();
     void onPinsReceived(const QList<PinEntry>& pins);
+    void onPinsApplied();
     void onErrorOccurred(const QString& message);
     void onConnectionStatusChanged(bool connected);
     void onNodeInfoReceived(const QString& nodeId, const QString& agentVersion);
@@ -267,6 +268,8 @@ private:
         bool scheduled = false;
     } addProgressReport;
     QProgressDialog* updateProgressDialog = nullptr;
+    int receivedEntryCount = 0; // of the load whose rows the table is being given
+    bool awaitingPinsApplied = false;
     LogLines rpcLogLines { LogLines::RpcLimit };
     LogLines statusLogLines { LogLines::StatusLimit };
     QSet<QString> refsRequested;

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <functional>
 #include <iterator>
 
@@ -109,10 +110,18 @@ void MainWindow::onStreamEntriesLoaded(const QString& source, int count)
 
 void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
 {
-    setRefreshing(false);
+    receivedEntryCount = int(pins.size());
+    awaitingPinsApplied = true;
+    // A large list is made ready for the table on a worker; the load goes on once the table has
+    // it (onPinsApplied), and until then the previous rows stay usable.
+    model->setPinsInBackground(rowsForTable(pins, typeFilter));
+}
 
-    const QList<PinEntry> rows = rowsForTable(pins, typeFilter);
-    model->setPins(rows);
+void MainWindow::onPinsApplied()
+{
+    if (!std::exchange(awaitingPinsApplied, false))
+        return;
+    setRefreshing(false);
 
     dropMetadataBacklog();
     metadataProgress.clear();
@@ -120,9 +129,10 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
 
     const bool pinned = contentMode == kPinnedMode;
     if (pinned) {
-        for (const PinEntry& pin : rows) {
+        for (int index = 0; index < model->pinCount(); ++index) {
             if (refsRequested.size() >= kMaxRefsRequestsPerLoad)
                 break;
+            const PinEntry& pin = model->pinAtIndex(index);
             if (pin.type != kRecursiveType || pin.cid.isEmpty())
                 continue;
             refsRequested.insert(pin.cid);
@@ -136,9 +146,9 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
 
     if (pinned) {
         QTimer::singleShot(0, this, &MainWindow::autoFitColumns);
-        if (rows.size() > kAutoFitRowLimit)
+        if (model->pinCount() > kAutoFitRowLimit)
             setStatusMessage(QStringLiteral("Loaded %1 pin(s) \u2014 large list mode (auto-resize skipped)")
-                                 .arg(pins.size()));
+                                 .arg(receivedEntryCount));
     }
 
     searchDebounceTimer->stop();
@@ -154,7 +164,7 @@ void MainWindow::onPinsReceived(const QList<PinEntry>& pins)
     const QString summary = contentMode != kUnpinnedMode
         ? QStringLiteral("Loaded %1 pin(s) \u2014 %2")
         : QStringLiteral("Loaded %1 unpinned CID(s) \u2014 %2");
-    setStatusMessage(summary.arg(pins.size()).arg(time));
+    setStatusMessage(summary.arg(receivedEntryCount).arg(time));
     scheduleStatusReset(5000, [](const QString& status) {
         return status.contains(QLatin1String("pin(s)")) || status.contains(QLatin1String("unpinned CID(s)"));
     });

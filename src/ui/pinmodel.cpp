@@ -1,9 +1,13 @@
 #include "pinmodel.h"
 
+#include "offguithread.h"
+#include "pinorder.h"
+
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QLocale>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QThread>
@@ -248,35 +252,80 @@ Qt::ItemFlags PinModel::flags(const QModelIndex& index) const
 
 void PinModel::setPins(const QList<PinEntry>& newPins)
 {
-    beginResetModel();
-    ++generation;
-    releaseInBackground(std::exchange(pins, newPins));
-    const int rowTotal = int(pins.size());
-    // The index of a million CIDs is built on a second core while this one sorts; both only read
-    // the rows.
+    ++preparation;
+    preparing = false;
+    adopt(prepare(newPins, sortedColumn, sortDirection));
+    emit pinsApplied();
+}
+
+void PinModel::setPinsInBackground(QList<PinEntry> newPins)
+{
+    if (newPins.size() < BackgroundPrepareRows) {
+        setPins(newPins);
+        return;
+    }
+    const quint64 ticket = ++preparation;
+    preparing = true;
+    const QPointer<PinModel> model(this);
+    runOffGuiThread(
+        [rows = std::move(newPins), column = sortedColumn, direction = sortDirection]() mutable {
+            return prepare(std::exchange(rows, {}), column, direction);
+        },
+        [model, ticket](PreparedPins& prepared) {
+            if (!model || ticket != model->preparation)
+                return;
+            model->preparing = false;
+            model->adopt(std::exchange(prepared, {}));
+            emit model->pinsApplied();
+        });
+}
+
+// Reads the list only, so it may run on any thread; the index of a large list is built on a
+// second core while this one sorts.
+PinModel::PreparedPins PinModel::prepare(QList<PinEntry> newPins, int column, Qt::SortOrder direction)
+{
+    PreparedPins prepared;
+    prepared.pins = std::move(newPins);
+    prepared.column = column;
+    prepared.direction = direction;
+    const QList<PinEntry>& rows = prepared.pins;
+    const int rowTotal = int(rows.size());
     constexpr int kParallelIndexRows = 100000;
     std::thread indexer;
     if (rowTotal >= kParallelIndexRows)
-        indexer = std::thread([this] { rowsByCid.rebuild(std::as_const(pins)); });
+        indexer = std::thread([&prepared, &rows] { prepared.index.rebuild(rows); });
     else
-        rowsByCid.rebuild(pins);
-    rowKeys.resize(rowTotal);
-    knownSizeTotal = 0;
+        prepared.index.rebuild(rows);
+    prepared.rowKeys.resize(rowTotal);
     for (int row = 0; row < rowTotal; ++row) {
-        const PinEntry& pin = std::as_const(pins).at(row);
-        rowKeys[row] = RowKeys { pin.dagSize, pin.refsCount, pinTypeOf(pin.type) };
-        knownSizeTotal += qMax<qint64>(pin.dagSize, 0);
+        const PinEntry& pin = rows.at(row);
+        prepared.rowKeys[row] = RowKeys { pin.dagSize, pin.refsCount, pinTypeOf(pin.type) };
+        prepared.knownSizeTotal += qMax<qint64>(pin.dagSize, 0);
     }
-    unsortedPins.clear();
-    awaitingSort.fill(false, rowTotal);
-    resortTimer->stop();
-    kindRanks.clear();
-    QList<int> order;
-    QList<quint64> keys;
-    sortAll(order, keys);
-    setOrderQuietly(std::move(order), std::move(keys));
+    PinOrder(rows, prepared.rowKeys, column, direction, prepared.kindRanks).sortAll(prepared.order, prepared.keys);
     if (indexer.joinable())
         indexer.join();
+    return prepared;
+}
+
+void PinModel::adopt(PreparedPins prepared)
+{
+    beginResetModel();
+    ++generation;
+    releaseInBackground(std::exchange(pins, std::move(prepared.pins)));
+    rowsByCid = std::move(prepared.index);
+    rowKeys = std::move(prepared.rowKeys);
+    knownSizeTotal = prepared.knownSizeTotal;
+    kindRanks = std::move(prepared.kindRanks);
+    unsortedPins.clear();
+    awaitingSort.fill(false, pins.size());
+    resortTimer->stop();
+    if (prepared.column != sortedColumn || prepared.direction != sortDirection) {
+        // The sort changed while the list was prepared on a worker.
+        kindRanks.clear();
+        currentOrder().sortAll(prepared.order, prepared.keys);
+    }
+    setOrderQuietly(std::move(prepared.order), std::move(prepared.keys));
     endResetModel();
 }
 
@@ -347,6 +396,8 @@ void PinModel::setKind(const QString& cid, const QString& kind)
 
 void PinModel::clear()
 {
+    ++preparation;
+    preparing = false;
     beginResetModel();
     ++generation;
     pins.clear();

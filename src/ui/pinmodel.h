@@ -13,6 +13,7 @@
 
 #include <optional>
 
+class PinOrder;
 class QTimer;
 
 struct PinTypeCounts {
@@ -60,6 +61,12 @@ public:
     bool hasPendingSort() const { return !unsortedPins.isEmpty(); }
 
     void setPins(const QList<PinEntry>& pins);
+    // As setPins, but a large list's index, keys and order are made on a worker first: the table
+    // shows the previous rows until pinsApplied. A later setPins, setPinsInBackground or clear
+    // supersedes a list still being prepared.
+    void setPinsInBackground(QList<PinEntry> pins);
+    bool isPreparingPins() const { return preparing; }
+    static constexpr int BackgroundPrepareRows = 100000;
     void setRefsCount(const QString& cid, int refsCount);
     void setDagSize(const QString& cid, qint64 dagSize);
     void setKind(const QString& cid, const QString& kind);
@@ -89,7 +96,26 @@ public:
 
     static QString formatSize(qint64 bytes);
 
+signals:
+    // The rows last given to setPins or setPinsInBackground are the table's now.
+    void pinsApplied();
+
 private:
+    // What showing a list takes besides the list itself, made in one go wherever it is made.
+    struct PreparedPins {
+        QList<PinEntry> pins;
+        CidRowIndex index;
+        QList<RowKeys> rowKeys;
+        QList<int> order;
+        QList<quint64> keys;
+        QMap<QString, quint64> kindRanks;
+        qint64 knownSizeTotal = 0;
+        int column = -1;
+        Qt::SortOrder direction = Qt::AscendingOrder;
+    };
+    static PreparedPins prepare(QList<PinEntry> pins, int column, Qt::SortOrder direction);
+    void adopt(PreparedPins prepared);
+
     template <typename Update> void updateRowsOfCid(const QString& cid, Update update);
     static void releaseInBackground(QList<PinEntry> oldPins);
 
@@ -97,12 +123,7 @@ private:
     // that the answers of a busy stretch move together.
     static constexpr int MinResortDelayMs = 250;
     static constexpr int MaxResortDelayMs = 2000;
-    quint64 sortKey(int pin) const;
-    quint64 kindRank(const QString& kind) const;
-    bool sortsBefore(int pinA, int pinB) const;
-    void sortAll(QList<int>& order, QList<quint64>& keys) const;
-    void sortByText(QList<int>& order) const;
-    const QString& sortText(int pin) const;
+    PinOrder currentOrder();
     void forgetPendingSort();
     void noteSortValueChanged(int pin, int column);
     void showInOrder(QList<int> order, QList<quint64> keys);
@@ -114,14 +135,15 @@ private:
     QList<int> rowToPin; // the shown order: index into pins of each row
     QList<int> pinToRow;
     QList<quint64> rowSortKeys; // by row, for the columns sorted through keys; else empty
-    mutable QMap<QString, quint64> kindRanks;
-    mutable bool kindRanksRenumbered = false;
+    QMap<QString, quint64> kindRanks; // numbers of the kinds in the current keys
     int sortedColumn = -1;
     Qt::SortOrder sortDirection = Qt::AscendingOrder;
     QList<int> unsortedPins; // pins whose sort value changed since the last sort
     QList<bool> awaitingSort; // by index into pins: listed in unsortedPins
     QTimer* resortTimer = nullptr;
     quint64 generation = 0;
+    quint64 preparation = 0; // the list being prepared; older preparations are dropped
+    bool preparing = false;
     qint64 knownSizeTotal = 0;
     mutable QFont cidFont;
     mutable QFont headerFont;

@@ -1,4 +1,5 @@
 #include "pinmodel.h"
+#include "pinorder.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -26,12 +27,6 @@ int compareText(const QString& a, const QString& b)
         return a.isEmpty() ? 2 : -2;
     const int order = QString::compare(a, b, Qt::CaseSensitive);
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
-}
-
-bool usesKeys(int column)
-{
-    return column == PinModel::RefsColumn || column == PinModel::KindColumn
-        || column == PinModel::DagSizeColumn;
 }
 
 using KeyedPin = std::pair<quint64, int>;
@@ -65,24 +60,39 @@ struct TextPrefixKey {
 
 } // namespace
 
-quint64 PinModel::sortKey(int pin) const
+PinOrder::PinOrder(const QList<PinEntry>& pins, const QList<PinModel::RowKeys>& rowKeys, int column,
+    Qt::SortOrder direction, QMap<QString, quint64>& kindRanks)
+    : pins(pins)
+    , rowKeys(rowKeys)
+    , column(column)
+    , direction(direction)
+    , kindRanks(kindRanks)
+{ }
+
+bool PinOrder::usesKeys(int column)
+{
+    return column == PinModel::RefsColumn || column == PinModel::KindColumn
+        || column == PinModel::DagSizeColumn;
+}
+
+quint64 PinOrder::sortKey(int pin)
 {
     const auto key = [this](quint64 group, quint64 value) {
         value = std::min(value, kValueMask);
-        if (sortDirection == Qt::DescendingOrder)
+        if (direction == Qt::DescendingOrder)
             value = kValueMask - value;
         return group * kGroupSpan + value;
     };
-    const RowKeys& keys = rowKeys.at(pin);
-    switch (sortedColumn) {
-    case RefsColumn:
+    const PinModel::RowKeys& keys = rowKeys.at(pin);
+    switch (column) {
+    case PinModel::RefsColumn:
         // 0: a count, 1: recursive but not counted yet, 2: not a recursive pin.
-        if (keys.type != PinType::Recursive)
+        if (keys.type != PinModel::PinType::Recursive)
             return key(2, 0);
         return keys.refsCount >= 0 ? key(0, quint64(keys.refsCount)) : key(1, 0);
-    case DagSizeColumn:
+    case PinModel::DagSizeColumn:
         return keys.dagSize >= 0 ? key(0, quint64(keys.dagSize)) : key(1, 0);
-    case KindColumn: {
+    case PinModel::KindColumn: {
         const QString& kind = pins.at(pin).kind;
         return kind.isEmpty() ? key(1, 0) : key(0, kindRank(kind));
     }
@@ -93,7 +103,7 @@ quint64 PinModel::sortKey(int pin) const
 
 // Kinds are few ("Directory", "File", ...): each gets a number that keeps the order of the texts,
 // picked between its neighbours' numbers so that earlier numbers never change.
-quint64 PinModel::kindRank(const QString& kind) const
+quint64 PinOrder::kindRank(const QString& kind)
 {
     const auto found = kindRanks.constFind(kind);
     if (found != kindRanks.constEnd())
@@ -109,29 +119,29 @@ quint64 PinModel::kindRank(const QString& kind) const
     const quint64 step = kValueMask / quint64(kindRanks.size() + 1);
     for (auto it = kindRanks.begin(); it != kindRanks.end(); ++it)
         *it = rank += step;
-    kindRanksRenumbered = true;
+    renumbered = true;
     return kindRanks.value(kind);
 }
 
 // The order of the text columns, strict and total: equal texts keep the order the pins were given
 // in, in both sort orders. The other columns sort by their keys.
-bool PinModel::sortsBefore(int pinA, int pinB) const
+bool PinOrder::sortsBefore(int pinA, int pinB) const
 {
     int order = compareText(sortText(pinA), sortText(pinB));
     // ±1 orders two known values, which a descending sort flips; ±2 orders known before unknown.
-    if (sortDirection == Qt::DescendingOrder && (order == 1 || order == -1))
+    if (direction == Qt::DescendingOrder && (order == 1 || order == -1))
         order = -order;
     return order != 0 ? order < 0 : pinA < pinB;
 }
 
-void PinModel::sortAll(QList<int>& order, QList<quint64>& keys) const
+void PinOrder::sortAll(QList<int>& order, QList<quint64>& keys)
 {
     order.resize(pins.size());
     std::iota(order.begin(), order.end(), 0);
     keys.clear();
-    if (sortedColumn < 0)
+    if (column < 0)
         return;
-    if (!usesKeys(sortedColumn)) {
+    if (!usesKeys(column)) {
         const auto before = [this](int a, int b) { return sortsBefore(a, b); };
         // Pins arrive sorted by CID: checking costs a fraction of sorting.
         if (!std::is_sorted(order.cbegin(), order.cend(), before))
@@ -140,10 +150,10 @@ void PinModel::sortAll(QList<int>& order, QList<quint64>& keys) const
     }
     std::vector<KeyedPin> keyed(size_t(pins.size()));
     do {
-        kindRanksRenumbered = false;
+        renumbered = false;
         for (int pin = 0; pin < pins.size(); ++pin)
             keyed[size_t(pin)] = { sortKey(pin), pin };
-    } while (kindRanksRenumbered); // the keys made before a renumbering are stale
+    } while (renumbered); // the keys made before a renumbering are stale
     if (!std::is_sorted(keyed.cbegin(), keyed.cend()))
         std::sort(keyed.begin(), keyed.end());
     keys.resize(pins.size());
@@ -153,13 +163,13 @@ void PinModel::sortAll(QList<int>& order, QList<quint64>& keys) const
     }
 }
 
-const QString& PinModel::sortText(int pin) const
+const QString& PinOrder::sortText(int pin) const
 {
     const PinEntry& entry = pins.at(pin);
-    switch (sortedColumn) {
-    case TypeColumn:
+    switch (column) {
+    case PinModel::TypeColumn:
         return entry.type;
-    case NameColumn:
+    case PinModel::NameColumn:
         return entry.name;
     default:
         return entry.cid;
@@ -168,7 +178,7 @@ const QString& PinModel::sortText(int pin) const
 
 // The order sortsBefore() gives, reached without chasing every row's text at every comparison:
 // empty texts go last in pin order, the others are sorted by their prefix keys.
-void PinModel::sortByText(QList<int>& order) const
+void PinOrder::sortByText(QList<int>& order) const
 {
     std::vector<TextPrefixKey> known;
     known.reserve(size_t(pins.size()));
@@ -180,7 +190,7 @@ void PinModel::sortByText(QList<int>& order) const
         else
             known.emplace_back(text, pin);
     }
-    const bool descending = sortDirection == Qt::DescendingOrder;
+    const bool descending = direction == Qt::DescendingOrder;
     std::sort(known.begin(), known.end(), [this, descending](const TextPrefixKey& a, const TextPrefixKey& b) {
         const int byPrefix = a.comparePrefix(b);
         if (byPrefix != 0)
@@ -204,8 +214,13 @@ void PinModel::sort(int column, Qt::SortOrder order)
     forgetPendingSort();
     QList<int> rows;
     QList<quint64> keys;
-    sortAll(rows, keys);
+    currentOrder().sortAll(rows, keys);
     showInOrder(std::move(rows), std::move(keys));
+}
+
+PinOrder PinModel::currentOrder()
+{
+    return PinOrder(pins, rowKeys, sortedColumn, sortDirection, kindRanks);
 }
 
 void PinModel::forgetPendingSort()
@@ -245,16 +260,16 @@ void PinModel::applyPendingSort()
     for (const int pin : std::as_const(moving))
         awaitingSort[pin] = false;
 
-    kindRanksRenumbered = false;
+    PinOrder ordering = currentOrder();
     std::vector<KeyedPin> moved;
     moved.reserve(size_t(moving.size()));
     for (const int pin : std::as_const(moving))
-        moved.push_back({ sortKey(pin), pin });
-    if (kindRanksRenumbered || rowSortKeys.size() != rowToPin.size()) {
+        moved.push_back({ ordering.sortKey(pin), pin });
+    if (ordering.kindsRenumbered() || rowSortKeys.size() != rowToPin.size()) {
         // The keys of the rows no longer hold: sort everything again (kinds ran out of numbers).
         QList<int> rows;
         QList<quint64> keys;
-        sortAll(rows, keys);
+        ordering.sortAll(rows, keys);
         showInOrder(std::move(rows), std::move(keys));
         return;
     }

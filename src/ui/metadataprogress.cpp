@@ -1,5 +1,9 @@
 #include "metadataprogress.h"
 
+#include "backgroundrelease.h"
+
+#include <utility>
+
 namespace {
 
 constexpr quint8 kRequested = 1;
@@ -34,7 +38,12 @@ bool hasFailed(quint8 state)
 
 void MetadataProgress::clear()
 {
-    states.clear();
+    // A million CIDs take tens of milliseconds to let go of, at the start of every refresh.
+    constexpr qsizetype kBackgroundClearCids = 50000;
+    if (states.size() >= kBackgroundClearCids)
+        releaseInBackground(std::exchange(states, {}));
+    else
+        states.clear();
     requestedCount = 0;
     loadedCount = 0;
     settledCount = 0;

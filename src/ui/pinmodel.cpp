@@ -1,5 +1,6 @@
 #include "pinmodel.h"
 
+#include "backgroundrelease.h"
 #include "offguithread.h"
 #include "pinorder.h"
 
@@ -312,7 +313,7 @@ void PinModel::adopt(PreparedPins prepared)
 {
     beginResetModel();
     ++generation;
-    releaseInBackground(std::exchange(pins, std::move(prepared.pins)));
+    releaseRows(std::exchange(pins, std::move(prepared.pins)));
     rowsByCid = std::move(prepared.index);
     rowKeys = std::move(prepared.rowKeys);
     knownSizeTotal = prepared.knownSizeTotal;
@@ -331,18 +332,11 @@ void PinModel::adopt(PreparedPins prepared)
 
 // Freeing a million rows takes a good part of a second; a refresh should not freeze the window for
 // it. Small tables go at once.
-void PinModel::releaseInBackground(QList<PinEntry> oldPins)
+void PinModel::releaseRows(QList<PinEntry> oldPins)
 {
     constexpr qsizetype kBackgroundReleaseRows = 50000;
-    if (oldPins.size() < kBackgroundReleaseRows || !oldPins.isDetached())
-        return;
-    QThread* releaser = QThread::create([rows = std::move(oldPins)]() mutable { rows = {}; });
-    connect(releaser, &QThread::finished, releaser, &QObject::deleteLater);
-    if (QCoreApplication* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, releaser, [releaser] { releaser->wait(); });
-    releaser->start();
-    if (!releaser->isRunning() && !releaser->isFinished())
-        delete releaser; // no thread to be had: the rows go here
+    if (oldPins.size() >= kBackgroundReleaseRows && oldPins.isDetached())
+        releaseInBackground(std::move(oldPins));
 }
 
 // Calls update(row, pin index, pin) for every row of the CID.

@@ -117,7 +117,7 @@ private:
     void adopt(PreparedPins prepared);
 
     template <typename Update> void updateRowsOfCid(const QString& cid, Update update);
-    static void releaseInBackground(QList<PinEntry> oldPins);
+    static void releaseRows(QList<PinEntry> oldPins);
 
     // Sorting (pinmodel_sort.cpp). Rows whose values changed wait at least this long to move, so
     // that the answers of a busy stretch move together.

@@ -2,9 +2,11 @@
 
 #include "benchsupport.h"
 #include "ipfsclient.h"
+#include "pinmodel.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 
 BenchWindow::BenchWindow()
@@ -21,8 +23,13 @@ BenchWindow::BenchWindow()
     }
     if (!client || !countLabel || !table || !refreshButton || !addButton)
         qFatal("the main window lacks its client, count line, table, refresh or add button");
-    // Connected after the window's own slot: counts a table once it is loaded.
-    QObject::connect(client, &IpfsClient::pinsReceived, &window, [this] { ++loads; });
+    // A load is over once the table holds its rows (a large list is made ready on a worker after
+    // it arrives); connected after the window's own slot.
+    auto* proxy = qobject_cast<QSortFilterProxyModel*>(table->model());
+    auto* model = proxy ? qobject_cast<PinModel*>(proxy->sourceModel()) : nullptr;
+    if (!model)
+        qFatal("the main window's table shows no pin model");
+    QObject::connect(model, &PinModel::pinsApplied, &window, [this] { ++loads; });
 }
 
 bool BenchWindow::waitForLoads(int count, int timeoutMs)

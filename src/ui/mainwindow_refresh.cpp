@@ -16,9 +16,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 #include <functional>
 #include <iterator>
+#include <utility>
 
 namespace {
 

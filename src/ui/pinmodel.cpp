@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>

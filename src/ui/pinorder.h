@@ -22,7 +22,6 @@ public:
     // which makes the keys made before it stale: see kindsRenumbered().
     quint64 sortKey(int pin);
     bool kindsRenumbered() const { return renumbered; }
-    void forgetRenumbering() { renumbered = false; }
 
     // Fills order (row to pin) and, for the key-sorted columns, keys by row (else empty).
     // Unknown values stay last in both orders; equal values keep the order of the pins.

@@ -353,10 +353,15 @@ private slots:
             << QStringList { QStringLiteral("bafyAbc1"), QStringLiteral("QmAbc3") };
         QTest::newRow("cid dot is literal")
             << 0 << QStringLiteral("a.c") << QStringList { QStringLiteral("bafyA.c4") };
+        QTest::newRow("cid from a non-letter")
+            << 0 << QStringLiteral(".C4") << QStringList { QStringLiteral("bafyA.c4") };
         QTest::newRow("cid no match") << 0 << QStringLiteral("(nothing[") << QStringList {};
         QTest::newRow("cid does not search names") << 0 << QStringLiteral("holiday") << QStringList {};
         QTest::newRow("name substring")
             << 1 << QStringLiteral("HOLI") << QStringList { QStringLiteral("bafyAbc1") };
+        // The Kelvin sign folds to "k": a name beyond ASCII still takes Unicode case folding.
+        QTest::newRow("name folds beyond ascii")
+            << 1 << QStringLiteral("KEY") << QStringList { QStringLiteral("QmAbc3") };
         QTest::newRow("name dash finds unnamed")
             << 1 << Dash << QStringList { QStringLiteral("bafyXyz2"), QStringLiteral("bafyA.c4") };
         QTest::newRow("name does not search cids") << 1 << QStringLiteral("bafy") << QStringList {};
@@ -377,7 +382,7 @@ private slots:
         model.setPins(
             { pin(QStringLiteral("bafyAbc1"), QStringLiteral("recursive"), QStringLiteral("Holiday photos")),
                 pin(QStringLiteral("bafyXyz2"), QStringLiteral("direct")),
-                pin(QStringLiteral("QmAbc3"), QStringLiteral("recursive"), QStringLiteral("backup")),
+                pin(QStringLiteral("QmAbc3"), QStringLiteral("recursive"), QStringLiteral("\u212Aey backup")),
                 pin(QStringLiteral("bafyA.c4"), QStringLiteral("direct")),
                 pin(QStringLiteral("bafyInd5"), QStringLiteral("indirect"), QStringLiteral("notes")) });
         proxy.setSearchMode(PinFilterProxyModel::SearchMode(mode));
@@ -405,6 +410,21 @@ private slots:
         // A regular expression set by other code still works as one.
         proxy.setSearchMode(PinFilterProxyModel::SearchByCid);
         proxy.setFilterRegularExpression(QRegularExpression(QStringLiteral("^bafy\\d$")));
+        QCOMPARE(proxyColumn(proxy, 0), QStringList { QStringLiteral("bafy1") });
+    }
+
+    void searchSetOnAnEmptyTableFiltersTheNextLoad()
+    {
+        PinModel model;
+        PinFilterProxyModel proxy;
+        proxy.setSourceModel(&model);
+        // Asks for the rows as a view does, inside the reset.
+        QAbstractItemModelTester tester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        proxy.setFilterFixedString(QStringLiteral("docs"));
+        // Set by other code while there is no row to filter.
+        proxy.setFilterRegularExpression(QRegularExpression(QStringLiteral("^bafy")));
+        model.setPins({ pin(QStringLiteral("bafy1"), QStringLiteral("recursive")),
+            pin(QStringLiteral("docs2"), QStringLiteral("recursive")) });
         QCOMPARE(proxyColumn(proxy, 0), QStringList { QStringLiteral("bafy1") });
     }
 

@@ -63,26 +63,25 @@ char16_t asciiLower(char16_t c)
 }
 
 // Case-insensitive substring test for an ASCII needle (given lower-cased), without Unicode
-// case folding per character; any non-ASCII character it meets hands over to the general test.
+// case folding per character; text with any non-ASCII character takes the general test.
 bool containsAsciiCaseInsensitive(QStringView haystack, QStringView lowerNeedle)
 {
+    if (!QtPrivate::isAscii(haystack))
+        return haystack.contains(lowerNeedle, Qt::CaseInsensitive);
     const qsizetype needleSize = lowerNeedle.size();
     const qsizetype lastStart = haystack.size() - needleSize;
     const char16_t* text = haystack.utf16();
     const char16_t* needle = lowerNeedle.utf16();
+    // An ASCII character c starts a match only if (c | caseBit) is the needle's first character:
+    // for a letter both cases do, for anything else only itself.
+    const char16_t first = needle[0];
+    const char16_t caseBit = first >= u'a' && first <= u'z' ? 0x20 : 0;
     for (qsizetype start = 0; start <= lastStart; ++start) {
-        if (text[start] >= 0x80)
-            return haystack.contains(lowerNeedle, Qt::CaseInsensitive);
-        if (asciiLower(text[start]) != needle[0])
+        if (char16_t(text[start] | caseBit) != first)
             continue;
         qsizetype k = 1;
-        for (; k < needleSize; ++k) {
-            const char16_t c = text[start + k];
-            if (c >= 0x80)
-                return haystack.contains(lowerNeedle, Qt::CaseInsensitive);
-            if (asciiLower(c) != needle[k])
-                break;
-        }
+        while (k < needleSize && asciiLower(text[start + k]) == needle[k])
+            ++k;
         if (k == needleSize)
             return true;
     }
@@ -492,9 +491,29 @@ void PinFilterProxyModel::setSourceModel(QAbstractItemModel* model)
         rowsMoving = true;
     }));
     pinModelConnections.append(connect(pinModel, &QAbstractItemModel::layoutChanged, this, [this] {
-        rowCount(); // the base class maps rows lazily: map them while the outcomes hold
+        // The base class maps rows lazily: map them while the outcomes hold.
+        withSearchFixed([this] { rowCount(); });
         rowsMoving = false;
     }));
+    // A new load is filtered row by row when the table next asks, inside the base class's own
+    // reset handler: the search is decoded before it and holds until the reset is over.
+    pinModelConnections.append(connect(pinModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        currentSearch();
+        searchFixed = true;
+    }));
+    pinModelConnections.append(connect(pinModel, &QAbstractItemModel::modelReset, this, [this] {
+        withSearchFixed([this] { rowCount(); });
+        searchFixed = false;
+    }));
+}
+
+template <typename Pass> void PinFilterProxyModel::withSearchFixed(Pass pass)
+{
+    const bool wasFixed = searchFixed;
+    currentSearch();
+    searchFixed = true;
+    pass();
+    searchFixed = wasFixed;
 }
 
 void PinFilterProxyModel::sort(int column, Qt::SortOrder order)
@@ -517,7 +536,7 @@ void PinFilterProxyModel::setTypeFilter(const QString& filter)
     typeFilter = filter;
     hideIndirect = typeFilter == RecursiveTypeFilter;
     forgetOutcomes();
-    invalidate();
+    withSearchFixed([this] { invalidate(); });
 }
 
 void PinFilterProxyModel::setSearchMode(SearchMode mode)
@@ -529,7 +548,7 @@ void PinFilterProxyModel::setSearchMode(SearchMode mode)
     // One pass over all rows: the inherited incremental refilter removes and inserts rows range
     // by range and rebuilds its index after each range, which takes minutes when a search
     // scatters its matches over a million rows.
-    invalidate();
+    withSearchFixed([this] { invalidate(); });
 }
 
 void PinFilterProxyModel::setFilterFixedString(const QString& pattern)
@@ -545,8 +564,11 @@ void PinFilterProxyModel::setFilterFixedString(const QString& pattern)
     emit layoutAboutToBeChanged();
     {
         const QSignalBlocker blocker(this);
-        invalidate();
-        QSortFilterProxyModel::setFilterRegularExpression(expression);
+        withSearchFixed([this, &expression] {
+            invalidate();
+            QSortFilterProxyModel::setFilterRegularExpression(expression);
+            rowCount();
+        });
     }
     pendingExpression.reset();
     emit layoutChanged();
@@ -569,8 +591,8 @@ bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sou
     }
     const bool recordable = pinModel && sourceModel() == pinModel && filterRole() == Qt::DisplayRole
         && !sourceParent.isValid() && sourceRow >= 0 && sourceRow < pinModel->rowCount();
-    // Read once per row: reading it copies the expression.
-    const DecodedSearch& search = currentSearch(); // a changed expression forgets the outcomes
+    // A changed expression forgets the outcomes.
+    const DecodedSearch& search = searchFixed ? decoded : currentSearch();
     if (!recordable)
         return rowAccepted(sourceRow, sourceParent, search);
     if (outcomesGeneration != pinModel->loadGeneration() || outcomeByPin.size() != pinModel->pinCount()) {

@@ -193,6 +193,9 @@ private:
     static bool searchMatches(const DecodedSearch& search, const QString& text);
     bool rowAccepted(int sourceRow, const QModelIndex& sourceParent, const DecodedSearch& search) const;
     void forgetOutcomes() const;
+    // Runs a pass over all rows with the search decoded once for it: reading the expression
+    // copies it, which a million rows feel.
+    template <typename Pass> void withSearchFixed(Pass pass);
 
     QString typeFilter;
     SearchMode searchMode = SearchByCid;
@@ -207,6 +210,8 @@ private:
     mutable quint64 outcomesGeneration = 0;
     // While the model's rows move, the filter cannot change: the outcomes are used unchecked.
     bool rowsMoving = false;
+    // Set while a pass runs in which the search cannot change: rows read the decoded search as is.
+    bool searchFixed = false;
     QList<QMetaObject::Connection> pinModelConnections;
     mutable DecodedSearch decoded;
 };

@@ -227,16 +227,20 @@ void printSortedRefreshes(const QJsonArray& refreshes)
     QTextStream out(stdout);
     const int watch = refreshes.first().toObject().value(QLatin1String("watchSeconds")).toInt();
     out << QStringLiteral("\nmain window refresh sorted by each column, metadata answers arriving (each load "
-                          "and the %1 s after it; the second load over the full table):\n")
+                          "and the %1 s after it; the second load over the full table; stall: the longest "
+                          "wait of a 10 ms GUI timer, busy: the GUI thread's own CPU time in its longest "
+                          "stretch without one):\n")
                .arg(watch);
-    out << QStringLiteral("%1%2%3%4%5%6%7%8%9\n")
+    out << QStringLiteral("%1%2%3%4%5%6%7%8%9%10%11\n")
                .arg(QStringLiteral("sorted by"), -24)
                .arg(QStringLiteral("rows"), 10)
                .arg(QStringLiteral("load"), 10)
                .arg(QStringLiteral("stall"), 10)
+               .arg(QStringLiteral("busy"), 8)
                .arg(QStringLiteral("answers/s"), 11)
                .arg(QStringLiteral("2nd load"), 10)
                .arg(QStringLiteral("stall"), 10)
+               .arg(QStringLiteral("busy"), 8)
                .arg(QStringLiteral("answers/s"), 11)
                .arg(QStringLiteral("peak"), 10);
     for (const QJsonValue& value : refreshes) {
@@ -244,22 +248,24 @@ void printSortedRefreshes(const QJsonArray& refreshes)
         const auto perSecond = [&](const char* key) {
             return grouped(int(f.value(QLatin1String(key)).toDouble() / qMax(1, watch)));
         };
-        out << QStringLiteral("%1%2%3%4%5%6%7%8%9\n")
+        out << QStringLiteral("%1%2%3%4%5%6%7%8%9%10%11\n")
                    .arg(f.value(QLatin1String("columnName")).toString(), -24)
                    .arg(grouped(f.value(QLatin1String("pins")).toInt()), 10)
                    .arg(ms(f, "firstTableMs"), 10)
                    .arg(ms(f, "firstStallMs"), 10)
+                   .arg(ms(f, "firstBusyMs"), 8)
                    .arg(perSecond("firstAnswers"), 11)
                    .arg(ms(f, "secondTableMs"), 10)
                    .arg(ms(f, "secondStallMs"), 10)
+                   .arg(ms(f, "secondBusyMs"), 8)
                    .arg(perSecond("secondAnswers"), 11)
                    .arg(number(f.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB"), 10);
     }
     out << QStringLiteral("%1%2%3%4\n")
                .arg(QStringLiteral("target"), -44)
                .arg(QStringLiteral("100 ms"), 10)
-               .arg(QStringLiteral("100 ms"), 31)
-               .arg(QStringLiteral("600 MiB"), 21);
+               .arg(QStringLiteral("100 ms"), 39)
+               .arg(QStringLiteral("600 MiB"), 29);
 }
 
 void printWindowSteps(const QJsonObject& steps)

@@ -10,6 +10,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 
 #if defined(__GLIBC__)
@@ -92,13 +93,25 @@ StallMeter::StallMeter()
         if (qEnvironmentVariableIsSet("VAXEL_BENCH_TRACE") && gap > 20)
             std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", gap, elapsedMs(sinceStart));
         worstGapMs = std::max(worstGapMs, gap);
+        const double cpu = threadCpuMs();
+        worstBusyMs = std::max(worstBusyMs, cpu - cpuAtLastTickMs);
+        cpuAtLastTickMs = cpu;
         sinceLastTick.start();
     });
+}
+
+double StallMeter::threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
 }
 
 void StallMeter::start()
 {
     worstGapMs = 0;
+    worstBusyMs = 0;
+    cpuAtLastTickMs = threadCpuMs();
     sinceLastTick.start();
     sinceStart.start();
     ticker.start();
@@ -107,6 +120,7 @@ void StallMeter::start()
 double StallMeter::stop()
 {
     worstGapMs = std::max(worstGapMs, elapsedMs(sinceLastTick));
+    worstBusyMs = std::max(worstBusyMs, threadCpuMs() - cpuAtLastTickMs);
     ticker.stop();
     return std::max(0.0, worstGapMs - kIntervalMs);
 }

@@ -38,11 +38,17 @@ public:
     StallMeter();
     void start();
     double stop(); // the longest stall in ms since start()
+    // The GUI thread's own CPU time over its longest stretch between two ticks, up to stop(): a
+    // stall longer than this waited for a core (other threads, other processes, the hypervisor).
+    double longestBusyMs() const { return worstBusyMs; }
 
 private:
+    static double threadCpuMs();
     static constexpr int kIntervalMs = 10;
     QTimer ticker;
     QElapsedTimer sinceLastTick;
     QElapsedTimer sinceStart;
     double worstGapMs = 0;
+    double cpuAtLastTickMs = 0;
+    double worstBusyMs = 0;
 };

@@ -15,6 +15,7 @@ namespace {
 struct Watched {
     double tableMs = -1;
     double stallMs = 0;
+    double busyMs = 0;
     int answers = 0; // metadata answers handled while watched
 };
 
@@ -37,6 +38,7 @@ Watched watchRefresh(BenchWindow& bench, const int& answers, int watchSeconds, S
     watch.start();
     waitUntil([&] { return watch.elapsed() >= watchSeconds * 1000; }, watchSeconds * 1000 + 1000);
     watched.stallMs = stall.stop();
+    watched.busyMs = stall.longestBusyMs();
     watched.answers = answers - answersBefore;
     return watched;
 }
@@ -71,10 +73,12 @@ QJsonObject measureSortedRefresh(int pins, int column, int watchSeconds)
     figures.insert(QStringLiteral("watchSeconds"), watchSeconds);
     figures.insert(QStringLiteral("firstTableMs"), first.tableMs);
     figures.insert(QStringLiteral("firstStallMs"), first.stallMs);
+    figures.insert(QStringLiteral("firstBusyMs"), first.busyMs);
     figures.insert(QStringLiteral("firstAnswers"), first.answers);
     figures.insert(QStringLiteral("answersBeforeSecond"), answersBeforeSecond);
     figures.insert(QStringLiteral("secondTableMs"), second.tableMs);
     figures.insert(QStringLiteral("secondStallMs"), second.stallMs);
+    figures.insert(QStringLiteral("secondBusyMs"), second.busyMs);
     figures.insert(QStringLiteral("secondAnswers"), second.answers);
     figures.insert(QStringLiteral("peakMiB"), procStatusMiB("VmHWM"));
     return figures;

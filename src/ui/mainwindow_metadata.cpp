@@ -19,7 +19,7 @@ const QString kUnpinnedMode = QStringLiteral("unpinned");
 constexpr int kImmediateUpdateThreshold = 2500;
 constexpr qint64 kImmediateUpdateSpacingMs = 999;
 // Time a slice of metadata requests may take on the GUI thread.
-constexpr qint64 kMetadataSliceMs = 15;
+constexpr qint64 kMetadataSliceMs = 8;
 // Up to this many rows, the first slice runs as the load arrives.
 constexpr int kSynchronousFirstSliceRows = 50000;
 

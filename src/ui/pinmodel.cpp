@@ -497,23 +497,32 @@ void PinFilterProxyModel::setSourceModel(QAbstractItemModel* model)
     }));
     // A new load is filtered row by row when the table next asks, inside the base class's own
     // reset handler: the search is decoded before it and holds until the reset is over.
-    pinModelConnections.append(connect(pinModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-        currentSearch();
-        searchFixed = true;
-    }));
+    pinModelConnections.append(
+        connect(pinModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] { fixSearch(); }));
     pinModelConnections.append(connect(pinModel, &QAbstractItemModel::modelReset, this, [this] {
         withSearchFixed([this] { rowCount(); });
         searchFixed = false;
     }));
 }
 
+void PinFilterProxyModel::fixSearch()
+{
+    fixedOutcome = FixedOutcome::Searched;
+    if (currentSearch().empty && !hideIndirect)
+        fixedOutcome = FixedOutcome::AllShown;
+    else if (currentSearch().empty && pinModel && sourceModel() == pinModel && filterRole() == Qt::DisplayRole)
+        fixedOutcome = FixedOutcome::IndirectHidden;
+    searchFixed = true;
+}
+
 template <typename Pass> void PinFilterProxyModel::withSearchFixed(Pass pass)
 {
     const bool wasFixed = searchFixed;
-    currentSearch();
-    searchFixed = true;
+    const FixedOutcome outcomeBefore = fixedOutcome;
+    fixSearch();
     pass();
     searchFixed = wasFixed;
+    fixedOutcome = outcomeBefore;
 }
 
 void PinFilterProxyModel::sort(int column, Qt::SortOrder order)
@@ -581,6 +590,12 @@ QRegularExpression PinFilterProxyModel::searchExpression() const
 
 bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
 {
+    // Without a search, a row's type alone decides: no outcome is worth recording.
+    if (searchFixed && fixedOutcome == FixedOutcome::AllShown)
+        return true;
+    if (searchFixed && fixedOutcome == FixedOutcome::IndirectHidden && !sourceParent.isValid() && sourceRow >= 0
+        && sourceRow < pinModel->pinCount())
+        return pinModel->pinTypeAt(sourceRow) != PinModel::PinType::Indirect;
     // The base class evaluates rows more than once while a search is applied, and every row
     // again whenever the model's rows move; a pin's outcome is worked out once.
     if (rowsMoving && pinModel && !sourceParent.isValid() && outcomesGeneration == pinModel->loadGeneration()

@@ -212,6 +212,10 @@ private:
     bool rowsMoving = false;
     // Set while a pass runs in which the search cannot change: rows read the decoded search as is.
     bool searchFixed = false;
+    // With the search fixed and empty, what a row's outcome comes down to.
+    enum class FixedOutcome : quint8 { Searched, AllShown, IndirectHidden };
+    FixedOutcome fixedOutcome = FixedOutcome::Searched;
+    void fixSearch();
     QList<QMetaObject::Connection> pinModelConnections;
     mutable DecodedSearch decoded;
 };

@@ -634,7 +634,13 @@ private slots:
         QCOMPARE(model.rowCount(), 2);
         // Sorted by name, descending, before the worker is done: the rows arrive in that order.
         model.sort(PinModel::NameColumn, Qt::DescendingOrder);
+        // The rows are swapped in a turn of the event loop before those who follow a load hear of it.
+        int appliedWhenSwapped = -1;
+        const QMetaObject::Connection swapped = connect(&model, &QAbstractItemModel::modelReset, &model,
+            [&] { QTimer::singleShot(0, &model, [&] { appliedWhenSwapped = int(applied.count()); }); });
         QVERIFY(applied.wait(30000));
+        disconnect(swapped);
+        QCOMPARE(appliedWhenSwapped, 1);
         QVERIFY(!model.isPreparingPins());
         QCOMPARE(proxy.rowCount(), count);
         QCOMPARE(model.pinAt(0)->name, u"n999"_s);

@@ -275,7 +275,12 @@ void PinModel::setPinsInBackground(QList<PinEntry> newPins)
                 return;
             model->preparing = false;
             model->adopt(std::exchange(prepared, {}));
-            emit model->pinsApplied();
+            // What follows a load runs in a later turn of the event loop: the window paints and
+            // takes input between the rows being swapped in and the work they start.
+            QTimer::singleShot(1, model, [model, ticket] {
+                if (ticket == model->preparation)
+                    emit model->pinsApplied();
+            });
         });
 }
 

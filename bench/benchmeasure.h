@@ -20,11 +20,12 @@ QJsonObject measureWindowRoad(int pinCount, bool waitForMetadata);
 struct LoadRun {
     double ms = 0;
     double stallMs = 0; // the longest GUI stall while the list streamed
+    double busyMs = 0; // the GUI thread's own CPU time in its longest stretch without a tick
     QList<PinEntry> pins;
 };
 
 // One "recursive+direct" load by the client, fetchPins to pinsReceived.
-LoadRun loadPinsOnce(IpfsClient& client);
+LoadRun loadPinsOnce(IpfsClient& client, const QStringList& heldCids = {});
 
 // The floor: the same two listings read by bare replies that do nothing with the bytes, in ms.
 double rawTransferMs(quint16 port);

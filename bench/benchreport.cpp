@@ -71,6 +71,7 @@ void printPinRoad(const QJsonArray& sizes, const QJsonObject& metadata)
         { QStringLiteral("search cleared"), column("searchClearMs"), QStringLiteral("100 ms") },
         { QStringLiteral("longest GUI stall during load"), column("stallMs"), QStringLiteral("30 ms") },
         { QStringLiteral("  worst of all runs"), column("worstStallMs"), QStringLiteral("30 ms") },
+        { QStringLiteral("  GUI thread busy, worst run"), column("worstBusyMs"), QString() },
         { QStringLiteral("peak memory (VmHWM)"),
             [](const QJsonObject& f) {
                 return number(f.value(QLatin1String("peakMiB")).toDouble(), 0) + QStringLiteral(" MiB");

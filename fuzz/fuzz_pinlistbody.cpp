@@ -41,6 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(expected.at(i - 1).cid < expected.at(i).cid);
     }
 
+    // Sharing the texts of CIDs already held changes no entry.
+    QStringList held;
+    for (qsizetype i = 0; i < expected.size(); i += 2)
+        held.append(QString(expected.at(i).cid.constData(), expected.at(i).cid.size()));
+    const ParsedPinsPayload sharing = parsePinListBodyByCid(body, held);
+    FUZZ_CHECK(sharing.pins.size() == sorted.pins.size());
+    for (qsizetype i = 0; i < sorted.pins.size(); ++i) {
+        FUZZ_CHECK(sharing.pins.at(i).cid == sorted.pins.at(i).cid);
+        FUZZ_CHECK(sharing.pins.at(i).type == sorted.pins.at(i).type);
+        FUZZ_CHECK(sharing.pins.at(i).name == sorted.pins.at(i).name);
+    }
+
     // The count of complete non-blank lines, and where the unfinished one starts, must not depend
     // on how the stream was cut.
     int expectedLines = 0;

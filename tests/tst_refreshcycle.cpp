@@ -702,6 +702,31 @@ private slots:
             QStringLiteral("Loaded %1 pin(s) \u2014 ").arg(rows)));
     }
 
+    void aRefreshSharesTheCidsTheTableHolds()
+    {
+        // The combined listing of a refresh takes the text of each CID the table already shows, so
+        // that a full table is not held twice while the new list is read; a new pin has its own.
+        pins = numberedPins(QStringLiteral("bafyr"), 20, QStringLiteral("recursive"));
+        Window w = openLoadedWindow(QStringLiteral("pinned"), false);
+        QCOMPARE(w.model->rowCount(), 20);
+        QHash<QString, const QChar*> textOf;
+        for (int index = 0; index < w.model->pinCount(); ++index)
+            textOf.insert(w.model->pinAtIndex(index).cid, w.model->pinAtIndex(index).cid.constData());
+        pins.append(numberedPins(QStringLiteral("bafyn"), 1, QStringLiteral("direct")));
+
+        QSignalSpy loaded(w.client, &IpfsClient::pinsReceived);
+        w.refreshButton->click();
+        QVERIFY(loaded.wait());
+        QCOMPARE(w.model->rowCount(), 21);
+        int shared = 0;
+        for (int index = 0; index < w.model->pinCount(); ++index) {
+            const QString& cid = w.model->pinAtIndex(index).cid;
+            if (textOf.value(cid) == cid.constData())
+                ++shared;
+        }
+        QCOMPARE(shared, 20);
+    }
+
     void aLargeListIsMadeReadyOnAWorker()
     {
         // A list this large reaches the table from a worker: until it is there the table keeps

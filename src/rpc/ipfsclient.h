@@ -54,7 +54,10 @@ public:
     void ping();
 
     // Pin lists and unpinned local content.
-    void fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0);
+    // `heldCids`: CIDs the caller already holds, in UTF-16 order. Entries of a list sorted by CID
+    // ("recursive+direct") share the text of these instead of a copy of their own, so that a refresh
+    // of a full table does not hold every CID twice.
+    void fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0, QStringList heldCids = {});
     void fetchUnpinned();
     void cancelActiveLoading();
 
@@ -310,6 +313,8 @@ private:
     // The batch of "recursive+direct" delivered first, sorted by CID, until the other one is in.
     QList<PinEntry> compositeFirstBatch;
     bool compositeBatchDelivered = false; // a batch of the current combined load has been parsed
+    QStringList pinsHeldCids; // offered by the current load until its last batch is parsed
+    int compositeParsesStarted = 0;
     quint64 pinsEpoch = 0;
     QSet<QNetworkReply*> activeLoadReplies;
     // Body and line scan of each pin listing in flight, beside the reply rather than in its "rawData"

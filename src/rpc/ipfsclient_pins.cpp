@@ -26,11 +26,11 @@ struct ParsedPinList {
 
 // The worker's whole job; it sees only its own copies.
 // A batch of "recursive+direct" comes sorted by CID, so that joining the two is one pass.
-ParsedPinList parseFinishedPinList(
-    const QByteArray& body, qsizetype tailStart, int streamedCount, bool sortedByCid)
+ParsedPinList parseFinishedPinList(const QByteArray& body, qsizetype tailStart, int streamedCount,
+    bool sortedByCid, const QStringList& heldCids)
 {
     ParsedPinList result;
-    result.payload = sortedByCid ? parsePinListBodyByCid(body) : parsePinListBody(body);
+    result.payload = sortedByCid ? parsePinListBodyByCid(body, heldCids) : parsePinListBody(body);
     if (result.payload.total > 0) {
         // The object form: report its keys, not the lines it happened to be printed on.
         result.count = result.payload.total;
@@ -64,11 +64,13 @@ QByteArray joinSlices(QByteArrayList slices)
 
 } // namespace
 
-void IpfsClient::fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0)
+void IpfsClient::fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0, QStringList heldCids)
 {
     ++pinsEpoch;
     compositeFirstBatch.clear();
     compositeBatchDelivered = false;
+    compositeParsesStarted = 0;
+    pinsHeldCids = std::move(heldCids);
     if (type == kCompositeType) {
         compositePending = 2;
         startPinsRequest(QStringLiteral("recursive"), cidBase, upgradeCidV0, true);
@@ -120,6 +122,8 @@ void IpfsClient::cancelActiveLoading()
     compositeFirstBatch.clear();
     compositeBatchDelivered = false;
     compositePending = 0;
+    compositeParsesStarted = 0;
+    pinsHeldCids.clear();
 
     for (RequestQueue* queue : { &dagStatQueue, &kindQueue, &refsQueue }) {
         queue->pending.clear();
@@ -239,10 +243,17 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
             client->deliverParsedPins(std::move(parsed.payload.pins), parsed.payload.total, tag, parsed.count,
                 compositeBatch, forUnpinned, epoch);
     };
+    // The last batch to be parsed takes the held CIDs along: a worker, not this thread, lets go of them.
+    QStringList heldCids;
+    if (compositeBatch)
+        heldCids = ++compositeParsesStarted >= 2 ? std::exchange(pinsHeldCids, {}) : pinsHeldCids;
     runOffGuiThread(
-        [slices = std::move(slices), tailStart, streamedCount, compositeBatch]() mutable {
+        [slices = std::move(slices), tailStart, streamedCount, compositeBatch,
+            heldCids = std::move(heldCids)]() mutable {
             QByteArray body = joinSlices(std::exchange(slices, {}));
-            return parseFinishedPinList(body, tailStart, streamedCount, compositeBatch);
+            ParsedPinList parsed = parseFinishedPinList(body, tailStart, streamedCount, compositeBatch, heldCids);
+            heldCids = QStringList();
+            return parsed;
         },
         deliver);
 }

@@ -171,9 +171,9 @@ LineVerdict readFlatPinLine(const char* cursor, const char* end, FlatPinLine* li
     return fields[Cid].isEmpty() ? LineVerdict::Rejected : LineVerdict::Accepted;
 }
 
-void fillEntry(const FlatPinLine& line, PinEntry* entry)
+void fillEntry(const FlatPinLine& line, PinEntry* entry, const QString* heldCid = nullptr)
 {
-    entry->cid = QString::fromLatin1(line.cid);
+    entry->cid = heldCid ? *heldCid : QString::fromLatin1(line.cid);
     entry->type = pinTypeText(line.type);
     entry->name = QString::fromLatin1(line.name);
 }
@@ -432,7 +432,7 @@ int PinLineCounter::feed(QByteArrayView chunk)
     return lines;
 }
 
-ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
+ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringList& heldCids)
 {
     // The object form lists few pins in practice; it is sorted after the fact.
     const QJsonObject keys = keysObject(QJsonDocument::fromJson(body));
@@ -540,6 +540,17 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
         return order != 0 ? order < 0 : a.sequence < b.sequence;
     });
 
+    // The held CIDs are walked beside the sorted lines: one pass finds each line's text among them.
+    qsizetype held = 0;
+    const auto heldCidOf = [&](QLatin1StringView cid) -> const QString* {
+        while (held < heldCids.size()
+            && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) < 0)
+            ++held;
+        if (held < heldCids.size() && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) == 0)
+            return &heldCids.at(held);
+        return nullptr;
+    };
+
     ParsedPinsPayload payload;
     payload.pins.reserve(qsizetype(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -559,7 +570,7 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body)
         fillEntry(
             { Spans::view(data, spans.cid, spans.cidSize), Spans::view(data, spans.type, spans.typeSize),
                 Spans::view(data, spans.name, spans.nameSize) },
-            &entry);
+            &entry, heldCidOf(cidOf(line)));
         payload.pins.append(std::move(entry));
     }
     return payload;

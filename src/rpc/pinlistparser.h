@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringList>
 
 // One line of a streamed "/pin/ls" reply: {"Cid":…,"Type":…,"Name":…}, also wrapped as
 // {"PinLsObject":{…}}. Fills cid, type and name; true when the line names a CID.
@@ -14,8 +15,8 @@ bool parsePinLsLine(const QByteArray& line, PinEntry* entry);
 ParsedPinsPayload parsePinListBody(const QByteArray& body);
 
 // The same entries as parsePinListBody, sorted by CID and unique as sortedUniqueByCid makes them;
-// `total` as there.
-ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body);
+// `total` as there. An entry whose CID is in `heldCids` (sorted in UTF-16 order) shares that text.
+ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringList& heldCids = {});
 
 // The entries sorted by CID in UTF-16 code unit order, one per CID: of several entries with the
 // same CID the one listed last. Entries without a CID are left out.

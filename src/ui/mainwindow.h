@@ -183,6 +183,7 @@ private:
     // Refresh cycle (mainwindow_refresh.cpp).
     void triggerRefresh(bool force);
     void setRefreshing(bool on);
+    QStringList cidsToShareWithTheNextList() const;
     void updateCountLabels();
     int countUpdateIntervalMs() const;
     int minimumCidColumnWidth() const;

@@ -204,7 +204,7 @@ void MainWindow::onUnpinned(const UnpinReport& report)
     // table shows unpinned local content: reload what the table shows, never pins into the
     // "Not pinned" view.
     if (contentMode == kPinnedMode)
-        client->fetchPins(typeFilter, QStringLiteral("base32"), true);
+        client->fetchPins(typeFilter, QStringLiteral("base32"), true, cidsToShareWithTheNextList());
     else
         client->fetchUnpinned();
     scheduleStatusReset(

@@ -69,12 +69,21 @@ void MainWindow::triggerRefresh(bool force)
 
     if (contentMode != kUnpinnedMode) {
         setStatusMessage(QStringLiteral("Fetching pins from %1\u2026").arg(baseUrl));
-        client->fetchPins(typeFilter, QStringLiteral("base32"), true);
+        client->fetchPins(typeFilter, QStringLiteral("base32"), true, cidsToShareWithTheNextList());
     } else {
         setStatusMessage(QStringLiteral("Fetching unpinned refs from %1\u2026").arg(baseUrl));
         client->fetchUnpinned();
     }
     client->fetchNodeInfo();
+}
+
+// The combined listing comes sorted by CID, and its entries take the text of the CIDs the table
+// already shows: a refresh of a full table then holds each CID once, not twice.
+QStringList MainWindow::cidsToShareWithTheNextList() const
+{
+    if (typeFilter != kCompositeFilter)
+        return {};
+    return model->cidsInListOrder();
 }
 
 void MainWindow::setRefreshing(bool on)

@@ -451,6 +451,15 @@ QStringList PinModel::allCids() const
     return cids;
 }
 
+QStringList PinModel::cidsInListOrder() const
+{
+    QStringList cids;
+    cids.reserve(pins.size());
+    for (const PinEntry& pin : pins)
+        cids.append(pin.cid);
+    return cids;
+}
+
 QString PinModel::formatSize(qint64 bytes)
 {
     constexpr qint64 kib = 1024;

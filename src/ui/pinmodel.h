@@ -93,6 +93,8 @@ public:
     // Sum of the DAG sizes known so far, over all rows.
     qint64 knownDagSizeTotal() const { return knownSizeTotal; }
     QStringList allCids() const;
+    // The CIDs in the order given to setPins, whatever the sort.
+    QStringList cidsInListOrder() const;
 
     static QString formatSize(qint64 bytes);
 

@@ -10,8 +10,8 @@
 #include <QSettings>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 
 #if defined(__GLIBC__)
 #include <malloc.h>

@@ -64,7 +64,8 @@ QByteArray joinSlices(QByteArrayList slices)
 
 } // namespace
 
-void IpfsClient::fetchPins(const QString& type, const QString& cidBase, bool upgradeCidV0, QStringList heldCids)
+void IpfsClient::fetchPins(
+    const QString& type, const QString& cidBase, bool upgradeCidV0, QStringList heldCids)
 {
     ++pinsEpoch;
     compositeFirstBatch.clear();
@@ -251,7 +252,8 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
         [slices = std::move(slices), tailStart, streamedCount, compositeBatch,
             heldCids = std::move(heldCids)]() mutable {
             QByteArray body = joinSlices(std::exchange(slices, {}));
-            ParsedPinList parsed = parseFinishedPinList(body, tailStart, streamedCount, compositeBatch, heldCids);
+            ParsedPinList parsed
+                = parseFinishedPinList(body, tailStart, streamedCount, compositeBatch, heldCids);
             heldCids = QStringList();
             return parsed;
         },

@@ -546,7 +546,8 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
         while (held < heldCids.size()
             && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) < 0)
             ++held;
-        if (held < heldCids.size() && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) == 0)
+        if (held < heldCids.size()
+            && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) == 0)
             return &heldCids.at(held);
         return nullptr;
     };

@@ -524,7 +524,8 @@ void PinFilterProxyModel::fixSearch()
     fixedOutcome = FixedOutcome::Searched;
     if (currentSearch().empty && !hideIndirect)
         fixedOutcome = FixedOutcome::AllShown;
-    else if (currentSearch().empty && pinModel && sourceModel() == pinModel && filterRole() == Qt::DisplayRole)
+    else if (currentSearch().empty && pinModel && sourceModel() == pinModel
+        && filterRole() == Qt::DisplayRole)
         fixedOutcome = FixedOutcome::IndirectHidden;
     searchFixed = true;
 }
@@ -607,8 +608,8 @@ bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sou
     // Without a search, a row's type alone decides: no outcome is worth recording.
     if (searchFixed && fixedOutcome == FixedOutcome::AllShown)
         return true;
-    if (searchFixed && fixedOutcome == FixedOutcome::IndirectHidden && !sourceParent.isValid() && sourceRow >= 0
-        && sourceRow < pinModel->pinCount())
+    if (searchFixed && fixedOutcome == FixedOutcome::IndirectHidden && !sourceParent.isValid()
+        && sourceRow >= 0 && sourceRow < pinModel->pinCount())
         return pinModel->pinTypeAt(sourceRow) != PinModel::PinType::Indirect;
     // The base class evaluates rows more than once while a search is applied, and every row
     // again whenever the model's rows move; a pin's outcome is worked out once.

@@ -543,12 +543,14 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
     // The held CIDs are walked beside the sorted lines: one pass finds each line's text among them.
     qsizetype held = 0;
     const auto heldCidOf = [&](QLatin1StringView cid) -> const QString* {
-        while (held < heldCids.size()
-            && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) < 0)
-            ++held;
-        if (held < heldCids.size()
-            && QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive) == 0)
-            return &heldCids.at(held);
+        for (; held < heldCids.size(); ++held) {
+            const int order
+                = QtPrivate::compareStrings(QStringView(heldCids.at(held)), cid, Qt::CaseSensitive);
+            if (order == 0)
+                return &heldCids.at(held);
+            if (order > 0)
+                break;
+        }
         return nullptr;
     };
 

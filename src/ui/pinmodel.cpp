@@ -514,18 +514,18 @@ void PinFilterProxyModel::setSourceModel(QAbstractItemModel* model)
     pinModelConnections.append(
         connect(pinModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] { fixSearch(); }));
     pinModelConnections.append(connect(pinModel, &QAbstractItemModel::modelReset, this, [this] {
-        withSearchFixed([this] { rowCount(); });
+        rowCount();
         searchFixed = false;
     }));
 }
 
 void PinFilterProxyModel::fixSearch()
 {
+    const bool searching = !currentSearch().empty;
     fixedOutcome = FixedOutcome::Searched;
-    if (currentSearch().empty && !hideIndirect)
+    if (!searching && !hideIndirect)
         fixedOutcome = FixedOutcome::AllShown;
-    else if (currentSearch().empty && pinModel && sourceModel() == pinModel
-        && filterRole() == Qt::DisplayRole)
+    else if (!searching && pinModel && sourceModel() == pinModel && filterRole() == Qt::DisplayRole)
         fixedOutcome = FixedOutcome::IndirectHidden;
     searchFixed = true;
 }

@@ -445,18 +445,6 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
     // Lines are read into views of the body, sorted, and only then turned into entries, so that
     // the strings are allocated in CID order: the table later walks its rows in that order, and
     // finds each row's text next to the previous one's in memory.
-    struct Line {
-        CidKey key;
-        qint32 sequence; // order in the body: of equal CIDs the last one wins
-        qint32 parsed; // index into `parsed` for lines read by the JSON reader, else -1
-    };
-    const char* data = body.constData();
-    const qsizetype size = body.size();
-    const auto sortSlowly = [&body] {
-        ParsedPinsPayload payload = parsePinListBody(body);
-        payload.pins = sortedUniqueByCid(std::move(payload.pins));
-        return payload;
-    };
     // Where a line's texts lie in the body, in 20 bytes rather than three views' 48.
     struct Spans {
         quint32 cid = 0;
@@ -471,14 +459,30 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
             return QByteArrayView(data + offset, length);
         }
     };
+    // The spans travel with the line through the sort: read in sorted order from a table in body
+    // order, each one would wait for memory as long as the text it points at. A line read by the
+    // JSON reader has no spans (a read CID is never empty): `spans.cid` is then its index into
+    // `parsed`.
+    struct Line {
+        CidKey key;
+        Spans spans;
+        qint32 sequence; // order in the body: of equal CIDs the last one wins
+
+        bool wasParsed() const { return spans.cidSize == 0; }
+    };
+    const char* data = body.constData();
+    const qsizetype size = body.size();
+    const auto sortSlowly = [&body] {
+        ParsedPinsPayload payload = parsePinListBody(body);
+        payload.pins = sortedUniqueByCid(std::move(payload.pins));
+        return payload;
+    };
     const auto fits = [](QByteArrayView text) { return text.size() <= 0xffff; };
     if (size > qsizetype(0xffffffffu))
         return sortSlowly();
     const qsizetype lineEstimate = countLineFeeds(data, data + size) + 1;
     std::vector<Line> lines;
-    std::vector<Spans> flats;
     lines.reserve(size_t(lineEstimate));
-    flats.reserve(size_t(lineEstimate));
     QList<PinEntry> parsed;
     for (qsizetype start = 0; start < size;) {
         qsizetype end = body.indexOf('\n', start);
@@ -486,15 +490,16 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
             end = size;
         if (!isBlank(data + start, data + end)) {
             FlatPinLine flat;
-            const qint32 sequence = qint32(flats.size());
+            const qint32 sequence = qint32(lines.size());
             switch (readFlatPinLine(data + start, data + end, &flat)) {
             case LineVerdict::Accepted:
                 if (!fits(flat.cid) || !fits(flat.type) || !fits(flat.name))
                     return sortSlowly();
-                lines.push_back({ latin1CidKey(flat.cid), sequence, -1 });
-                flats.push_back({ quint32(flat.cid.data() - data), quint32(flat.type.data() - data),
-                    quint32(flat.name.data() - data), quint16(flat.cid.size()), quint16(flat.type.size()),
-                    quint16(flat.name.size()) });
+                lines.push_back({ latin1CidKey(flat.cid),
+                    { quint32(flat.cid.data() - data), quint32(flat.type.data() - data),
+                        quint32(flat.name.data() - data), quint16(flat.cid.size()), quint16(flat.type.size()),
+                        quint16(flat.name.size()) },
+                    sequence });
                 break;
             case LineVerdict::Rejected:
                 break;
@@ -507,8 +512,9 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
                 // Keys of such CIDs are not comparable with the others: sort the slow way.
                 if (!fitsNarrowKey(entry.cid))
                     return sortSlowly();
-                lines.push_back({ cidKey(entry.cid, true), sequence, qint32(parsed.size()) });
-                flats.push_back({});
+                Spans index;
+                index.cid = quint32(parsed.size());
+                lines.push_back({ cidKey(entry.cid, true), index, sequence });
                 parsed.append(std::move(entry));
                 break;
             }
@@ -518,20 +524,17 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
     }
 
     const auto cidOf = [&](const Line& line) {
-        const Spans& spans = flats[size_t(line.sequence)];
-        return QLatin1StringView(Spans::view(data, spans.cid, spans.cidSize));
+        return QLatin1StringView(Spans::view(data, line.spans.cid, line.spans.cidSize));
     };
+    const auto parsedCidOf = [&](const Line& line) { return QStringView(parsed.at(line.spans.cid).cid); };
     const auto compareCids = [&](const Line& a, const Line& b) {
-        if (a.parsed < 0 && b.parsed < 0)
+        if (!a.wasParsed() && !b.wasParsed())
             return QtPrivate::compareStrings(cidOf(a), cidOf(b), Qt::CaseSensitive);
-        if (a.parsed < 0)
-            return QtPrivate::compareStrings(
-                cidOf(a), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
-        if (b.parsed < 0)
-            return QtPrivate::compareStrings(
-                QStringView(parsed.at(a.parsed).cid), cidOf(b), Qt::CaseSensitive);
-        return QtPrivate::compareStrings(
-            QStringView(parsed.at(a.parsed).cid), QStringView(parsed.at(b.parsed).cid), Qt::CaseSensitive);
+        if (!a.wasParsed())
+            return QtPrivate::compareStrings(cidOf(a), parsedCidOf(b), Qt::CaseSensitive);
+        if (!b.wasParsed())
+            return QtPrivate::compareStrings(parsedCidOf(a), cidOf(b), Qt::CaseSensitive);
+        return QtPrivate::compareStrings(parsedCidOf(a), parsedCidOf(b), Qt::CaseSensitive);
     };
     std::sort(lines.begin(), lines.end(), [&](const Line& a, const Line& b) {
         if (!(a.key == b.key))
@@ -558,17 +561,17 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
     payload.pins.reserve(qsizetype(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i + kPrefetchDistance < lines.size())
-            prefetch(data + flats[size_t(lines[i + kPrefetchDistance].sequence)].cid);
+            prefetch(data + lines[i + kPrefetchDistance].spans.cid);
         const Line& line = lines[i];
         const bool lastOfCid = i + 1 == lines.size() || !(lines[i + 1].key == line.key)
             || compareCids(lines[i + 1], line) != 0;
         if (!lastOfCid)
             continue;
-        if (line.parsed >= 0) {
-            payload.pins.append(std::move(parsed[line.parsed]));
+        if (line.wasParsed()) {
+            payload.pins.append(std::move(parsed[line.spans.cid]));
             continue;
         }
-        const Spans& spans = flats[size_t(line.sequence)];
+        const Spans& spans = line.spans;
         PinEntry entry;
         fillEntry(
             { Spans::view(data, spans.cid, spans.cidSize), Spans::view(data, spans.type, spans.typeSize),

@@ -78,6 +78,13 @@ double heapInUseMiB()
 #endif
 }
 
+void returnFreedPages()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 StallMeter::StallMeter()
 {
     ticker.setTimerType(Qt::PreciseTimer);

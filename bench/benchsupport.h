@@ -20,6 +20,9 @@ double procStatusMiB(const QByteArray& key);
 // resident size it falls when memory is freed.
 double heapInUseMiB();
 
+// Gives the pages of freed blocks in every heap back to the system.
+void returnFreedPages();
+
 // Runs this program again with these arguments (one measurement in a fresh process) and returns the
 // JSON object it prints; empty when it failed.
 QJsonObject runChild(const QStringList& arguments);

@@ -45,6 +45,12 @@ QByteArray line(const PinEntry& entry)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// Not shared with the caller's, as the body of a finished listing is not.
+QByteArray ownCopy(const QByteArray& body)
+{
+    return QByteArray(body.constData(), body.size());
+}
+
 } // namespace
 
 // Sorting and joining the two halves of a "recursive+direct" pin list.
@@ -121,6 +127,7 @@ private slots:
         const QList<QByteArray> oddLines {
             "{\"Cid\":\"bafyq\\u0041\",\"Type\":\"recursive\",\"Name\":\"caf\\u00e9\"}",
             "{\"Cid\":\"bafyqA\",\"Type\":\"direct\"}",
+            "{\"Type\":\"direct\",\"Name\":\"zz\",\"Cid\":\"bafyo\"}",
             "{\"Cid\":\"bafy\xc3\xa9\",\"Type\":\"direct\",\"Name\":\"\xe4\xb8\xad\"}",
             "{\"PinLsObject\":{\"Cid\":\"bafyw\",\"Type\":\"direct\",\"Name\":\"n\"}}",
             "{\"Cid\":\"\\u4e2dbafy\",\"Type\":\"recursive\"}",
@@ -146,6 +153,8 @@ private slots:
                 body.chop(1); // no line feed after the last line
             const QList<PinEntry> expected = ::sortedUniqueByCid(parsePinListBody(body).pins);
             QCOMPARE(describe(parsePinListBodyByCid(body).pins), describe(expected));
+            // A body of its own is compacted while it is read: the same entries.
+            QCOMPARE(describe(parsePinListBodyByCid(ownCopy(body)).pins), describe(expected));
 
             // CIDs the table already holds, some listed again and some gone: the listed ones are
             // shared, and nothing else changes.
@@ -155,7 +164,7 @@ private slots:
                     held.append(QString(entry.cid.constData(), entry.cid.size())); // a text of its own
             }
             std::sort(held.begin(), held.end());
-            const QList<PinEntry> sharing = parsePinListBodyByCid(body, held).pins;
+            const QList<PinEntry> sharing = parsePinListBodyByCid(ownCopy(body), held).pins;
             QCOMPARE(describe(sharing), describe(expected));
             // The odd lines' CIDs may come from the JSON reader, which makes texts of its own.
             const QStringList readAsJson { QStringLiteral("bafyqA"), QStringLiteral("bafy\u00e9"),
@@ -168,6 +177,18 @@ private slots:
                     QCOMPARE(entry.cid.constData(), held.at(at).constData());
             }
         }
+    }
+
+    // Compacting moves each text to the front: a long CID listed after the other members must not
+    // overwrite them on its way.
+    void membersInAnyOrderSurviveCompaction()
+    {
+        const QByteArray cid = "bafybeigdyrzt5sfp7udm7hu76uh7y26nf3efuylqabf3oclgtqy55fbzdi";
+        const QByteArray body = "{\"Type\":\"direct\",\"Name\":\"first\",\"Cid\":\"" + cid
+            + "\"}\n{\"Name\":\"second\",\"Cid\":\"bafya\",\"Type\":\"recursive\"}\n";
+        QCOMPARE(describe(parsePinListBodyByCid(ownCopy(body)).pins),
+            QStringList({ QStringLiteral("bafya/recursive/second"),
+                QString::fromLatin1(cid) + QStringLiteral("/direct/first") }));
     }
 
     void objectFormIsSortedToo()

@@ -26,22 +26,20 @@ struct ParsedPinList {
 
 // The worker's whole job; it sees only its own copies.
 // A batch of "recursive+direct" comes sorted by CID, so that joining the two is one pass.
-ParsedPinList parseFinishedPinList(const QByteArray& body, qsizetype tailStart, int streamedCount,
-    bool sortedByCid, const QStringList& heldCids)
+ParsedPinList parseFinishedPinList(
+    QByteArray body, qsizetype tailStart, int streamedCount, bool sortedByCid, const QStringList& heldCids)
 {
-    ParsedPinList result;
-    result.payload = sortedByCid ? parsePinListBodyByCid(body, heldCids) : parsePinListBody(body);
-    if (result.payload.total > 0) {
-        // The object form: report its keys, not the lines it happened to be printed on.
-        result.count = result.payload.total;
-        return result;
-    }
-    result.count = streamedCount;
-    // An unterminated last line counts only when it is an entry.
+    // An unterminated last line counts only when it is an entry. Looked at first: the sorted
+    // reading compacts the body it is given.
     const QByteArray tail = QByteArray::fromRawData(body.constData() + tailStart, body.size() - tailStart);
     PinEntry probe;
-    if (!tail.trimmed().isEmpty() && parsePinLsLine(tail, &probe))
-        ++result.count;
+    const bool tailIsEntry = !tail.trimmed().isEmpty() && parsePinLsLine(tail, &probe);
+
+    ParsedPinList result;
+    result.payload
+        = sortedByCid ? parsePinListBodyByCid(std::move(body), heldCids) : parsePinListBody(body);
+    // The object form: report its keys, not the lines it happened to be printed on.
+    result.count = result.payload.total > 0 ? result.payload.total : streamedCount + (tailIsEntry ? 1 : 0);
     return result;
 }
 
@@ -251,9 +249,8 @@ void IpfsClient::onPinsReplyFinished(QNetworkReply* reply)
     runOffGuiThread(
         [slices = std::move(slices), tailStart, streamedCount, compositeBatch,
             heldCids = std::move(heldCids)]() mutable {
-            QByteArray body = joinSlices(std::exchange(slices, {}));
-            ParsedPinList parsed
-                = parseFinishedPinList(body, tailStart, streamedCount, compositeBatch, heldCids);
+            ParsedPinList parsed = parseFinishedPinList(
+                joinSlices(std::exchange(slices, {})), tailStart, streamedCount, compositeBatch, heldCids);
             heldCids = QStringList();
             return parsed;
         },

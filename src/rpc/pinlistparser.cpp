@@ -432,7 +432,54 @@ int PinLineCounter::feed(QByteArrayView chunk)
     return lines;
 }
 
-ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringList& heldCids)
+namespace {
+
+// Moves the texts that the entries will be made of to the front of the body, in body order, and
+// gives the rest back: keys, quotes and the same type on every line are a third of a large body.
+// A text never moves past its own start, since every text before it lies before it in the body.
+// A type that repeats the previous one shares its text. Empty texts keep their spans.
+template <typename Line> void compactTexts(QByteArray& body, std::vector<Line>& lines)
+{
+    char* text = body.data();
+    quint32 written = 0;
+    quint32 lastTypeOffset = 0;
+    quint16 lastTypeSize = 0;
+    for (Line& line : lines) {
+        if (line.wasParsed())
+            continue;
+        struct Field {
+            quint32* offset;
+            quint16 size;
+            bool isType;
+        };
+        Field fields[] = { { &line.spans.cid, line.spans.cidSize, false },
+            { &line.spans.name, line.spans.nameSize, false }, { &line.spans.type, line.spans.typeSize, true } };
+        std::sort(std::begin(fields), std::end(fields),
+            [](const Field& a, const Field& b) { return *a.offset < *b.offset; });
+        for (const Field& field : fields) {
+            if (field.size == 0)
+                continue;
+            if (field.isType && field.size == lastTypeSize
+                && std::memcmp(text + *field.offset, text + lastTypeOffset, field.size) == 0) {
+                *field.offset = lastTypeOffset;
+                continue;
+            }
+            std::memmove(text + written, text + *field.offset, field.size);
+            *field.offset = written;
+            if (field.isType) {
+                lastTypeOffset = written;
+                lastTypeSize = field.size;
+            }
+            written += field.size;
+        }
+    }
+    body.truncate(written);
+    body.squeeze();
+}
+
+} // namespace
+
+ParsedPinsPayload parsePinListBodyByCid(QByteArray body, const QStringList& heldCids)
 {
     // The object form lists few pins in practice; it is sorted after the fact.
     const QJsonObject keys = keysObject(QJsonDocument::fromJson(body));
@@ -521,6 +568,12 @@ ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringLis
             }
         }
         start = end + 1;
+    }
+
+    // Only a body of our own: compacting a shared one would copy it first.
+    if (body.isDetached() && !lines.empty()) {
+        compactTexts(body, lines);
+        data = body.constData();
     }
 
     const auto cidOf = [&](const Line& line) {

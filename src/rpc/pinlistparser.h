@@ -16,7 +16,8 @@ ParsedPinsPayload parsePinListBody(const QByteArray& body);
 
 // The same entries as parsePinListBody, sorted by CID and unique as sortedUniqueByCid makes them;
 // `total` as there. An entry whose CID is in `heldCids` (sorted in UTF-16 order) shares that text.
-ParsedPinsPayload parsePinListBodyByCid(const QByteArray& body, const QStringList& heldCids = {});
+// A body given over (moved in, shared with no one) is compacted while its entries are made.
+ParsedPinsPayload parsePinListBodyByCid(QByteArray body, const QStringList& heldCids = {});
 
 // The entries sorted by CID in UTF-16 code unit order, one per CID: of several entries with the
 // same CID the one listed last. Entries without a CID are left out.

@@ -36,8 +36,7 @@ ParsedPinList parseFinishedPinList(
     const bool tailIsEntry = !tail.trimmed().isEmpty() && parsePinLsLine(tail, &probe);
 
     ParsedPinList result;
-    result.payload
-        = sortedByCid ? parsePinListBodyByCid(std::move(body), heldCids) : parsePinListBody(body);
+    result.payload = sortedByCid ? parsePinListBodyByCid(std::move(body), heldCids) : parsePinListBody(body);
     // The object form: report its keys, not the lines it happened to be printed on.
     result.count = result.payload.total > 0 ? result.payload.total : streamedCount + (tailIsEntry ? 1 : 0);
     return result;

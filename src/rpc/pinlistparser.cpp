@@ -453,7 +453,8 @@ template <typename Line> void compactTexts(QByteArray& body, std::vector<Line>& 
             bool isType;
         };
         Field fields[] = { { &line.spans.cid, line.spans.cidSize, false },
-            { &line.spans.name, line.spans.nameSize, false }, { &line.spans.type, line.spans.typeSize, true } };
+            { &line.spans.name, line.spans.nameSize, false },
+            { &line.spans.type, line.spans.typeSize, true } };
         std::sort(std::begin(fields), std::end(fields),
             [](const Field& a, const Field& b) { return *a.offset < *b.offset; });
         for (const Field& field : fields) {

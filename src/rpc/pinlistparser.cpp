@@ -614,7 +614,7 @@ ParsedPinsPayload parsePinListBodyByCid(QByteArray body, const QStringList& held
     ParsedPinsPayload payload;
     payload.pins.reserve(qsizetype(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (i + kPrefetchDistance < lines.size())
+        if (i + kPrefetchDistance < lines.size() && !lines[i + kPrefetchDistance].wasParsed())
             prefetch(data + lines[i + kPrefetchDistance].spans.cid);
         const Line& line = lines[i];
         const bool lastOfCid = i + 1 == lines.size() || !(lines[i + 1].key == line.key)

@@ -763,6 +763,32 @@ private slots:
             w.countLabel->text().contains(QStringLiteral("Metadata loaded: 0/40000 CIDs")), 20000);
     }
 
+    void metadataRequestsFollowTheAnswers()
+    {
+        // The client is given a few requests beyond its slots, never the whole table: the rest
+        // follow the answers, and every row is asked about once.
+        constexpr int rows = 500;
+        pins = numberedPins(QStringLiteral("bafyd"), rows, QStringLiteral("direct"));
+        node->route(QStringLiteral("/dag/stat"), FakeKuboNode::held());
+        node->route(QStringLiteral("/files/stat"), FakeKuboNode::held());
+        Window w = openLoadedWindow();
+        QTRY_VERIFY(node->heldCount(QStringLiteral("/dag/stat")) > 0);
+        QTRY_VERIFY(node->heldCount(QStringLiteral("/files/stat")) > 0);
+        for (const int waiting : { w.client->waitingSizeRequests(), w.client->waitingKindRequests() }) {
+            QVERIFY2(waiting > 0 && waiting <= 64, qPrintable(QString::number(waiting)));
+        }
+
+        const auto answerWhatIsHeld = [&] {
+            node->releaseHeld(QStringLiteral("/dag/stat"), FakeKuboNode::json("{\"TotalSize\":2048}"));
+            node->releaseHeld(QStringLiteral("/files/stat"), FakeKuboNode::json("{\"Type\":\"file\"}"));
+            return w.countLabel->text().contains(QStringLiteral("Metadata loaded: %1/%1 CIDs").arg(rows));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(answerWhatIsHeld(), 20000);
+        QCOMPARE(node->requestCount(QStringLiteral("/dag/stat")), rows);
+        QCOMPARE(node->requestCount(QStringLiteral("/files/stat")), rows);
+        QCOMPARE(w.client->waitingSizeRequests(), 0);
+    }
+
     void largeTableIsReplacedWhileTheOldOneIsFreed()
     {
         // The rows of a large table are released on a thread of their own when the next load

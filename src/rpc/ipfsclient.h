@@ -65,9 +65,9 @@ public:
     void fetchRefs(const QString& cid);
     void fetchObjectStat(const QString& cid);
     void fetchKind(const QString& cid);
-    // Room for this many size and kind requests ahead: a queue that grows to a million CIDs one
-    // at a time would stop the caller for a rehash each time it doubles.
-    void reserveSizeAndKindRequests(int count);
+    // Requests waiting for a free slot: a caller with many CIDs hands them over as these drain.
+    int waitingSizeRequests() const { return int(dagStatQueue.pending.size()); }
+    int waitingKindRequests() const { return int(kindQueue.pending.size()); }
 
     // Removes the pins of these CIDs. With toCidV0, a dag-pb CID is looked for as CIDv0 and as
     // CIDv1, since a listing may print a CIDv0 pin in its CIDv1 form. Unpins run one after another;

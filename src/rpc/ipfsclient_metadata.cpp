@@ -131,17 +131,6 @@ void IpfsClient::fetchKind(const QString& cid)
     pumpKindQueue();
 }
 
-void IpfsClient::reserveSizeAndKindRequests(int count)
-{
-    // A queue still holding an earlier load's CIDs mostly holds these same ones again.
-    for (RequestQueue* queue : { &dagStatQueue, &kindQueue }) {
-        if (queue->queued.capacity() < count)
-            queue->queued.reserve(count);
-        if (queue->pending.capacity() < count)
-            queue->pending.reserve(count);
-    }
-}
-
 void IpfsClient::pumpRefsQueue()
 {
     pumpQueue(refsQueue, kMaxRefsInFlight, [this](const QString& cid) {

@@ -4,6 +4,7 @@
 #include "ipfsrecords.h"
 #include "unpinreport.h"
 #include "loglines.h"
+#include "metadatafeed.h"
 #include "metadataprogress.h"
 
 #include <QHash>
@@ -191,6 +192,7 @@ private:
     void autoFitColumns();
     void requestSizesAndKinds(); // mainwindow_metadata.cpp
     void requestNextMetadataSlice();
+    void feedMetadataRequests();
     void dropMetadataBacklog();
     qint64 visibleDagSizeTotal() const;
 
@@ -313,6 +315,7 @@ private:
     // for, from metadataBacklogNext on in the order they arrived (mainwindow_metadata.cpp).
     quint64 metadataBacklogLoad = 0;
     int metadataBacklogNext = -1;
+    MetadataFeed metadataFeed; // of those looked at, the ones the client has yet to be given
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

@@ -27,17 +27,18 @@ constexpr int kSynchronousFirstSliceRows = 50000;
 
 // Sizes and kinds the caches know are shown at once; the client asks for the rest. A large table
 // is worked through a slice per turn of the event loop, so that the window stays responsive while a
-// million rows are queued (the node answers far slower than they are queued anyway). The rows are
-// read from the model: a copy of the list kept here would make the model's first write copy them.
+// million rows are looked at. The rows are read from the model: a copy of the list kept here would
+// make the model's first write copy them.
 void MainWindow::requestSizesAndKinds()
 {
     const quint64 load = model->loadGeneration();
     metadataBacklogLoad = load;
     metadataBacklogNext = 0;
+    metadataFeed.restart(load);
     // Every table holding what grows with the answers is given its room now, in one step:
     // growing a million entries one at a time rehashes them whole at every doubling.
     metadataProgress.reserve(model->pinCount());
-    client->reserveSizeAndKindRequests(model->pinCount());
+    metadataFeed.reserve(model->pinCount());
     // Never below the size: reserve(0) would squeeze what is cached.
     dagSizeCache.reserve(qMax(dagSizeCache.size(), qsizetype(model->pinCount())));
     kindCache.reserve(qMax(kindCache.size(), qsizetype(model->pinCount())));
@@ -71,18 +72,20 @@ void MainWindow::requestNextMetadataSlice()
             model->setDagSize(cid, *size);
             metadataProgress.setSize(cid, true);
         } else {
-            client->fetchObjectStat(cid);
+            metadataFeed.addSize(next);
         }
         const auto kind = kindCache.constFind(cid);
         if (kind != kindCache.constEnd()) {
             model->setKind(cid, *kind);
             metadataProgress.setKind(cid, true);
         } else {
-            client->fetchKind(cid);
+            metadataFeed.addKind(next);
         }
     }
+    feedMetadataRequests();
     if (next >= pinTotal) {
-        dropMetadataBacklog();
+        // Every row is looked at; the feed goes on as the answers come.
+        metadataBacklogNext = -1;
         return;
     }
     metadataBacklogNext = next;
@@ -97,9 +100,31 @@ void MainWindow::requestNextMetadataSlice()
     });
 }
 
+// Keeps a few requests of each kind waiting in the client, so that its slots never run dry while
+// it holds no more than these.
+void MainWindow::feedMetadataRequests()
+{
+    constexpr int kRequestsWaitingAhead = 64;
+    if (metadataFeed.load() != model->loadGeneration())
+        return;
+    while (client->waitingSizeRequests() < kRequestsWaitingAhead) {
+        const int pin = metadataFeed.takeSize();
+        if (pin < 0)
+            break;
+        client->fetchObjectStat(model->pinAtIndex(pin).cid);
+    }
+    while (client->waitingKindRequests() < kRequestsWaitingAhead) {
+        const int pin = metadataFeed.takeKind();
+        if (pin < 0)
+            break;
+        client->fetchKind(model->pinAtIndex(pin).cid);
+    }
+}
+
 void MainWindow::dropMetadataBacklog()
 {
     metadataBacklogNext = -1;
+    metadataFeed.restart(0);
 }
 
 void MainWindow::onRefsReceivedForTable(const QString& rootCid, const QStringList& refs)
@@ -128,6 +153,7 @@ void MainWindow::onDagStatReceived(const QString& cid, qlonglong cumulativeSize)
     if (known)
         dagSizeCache.insert(cid, cumulativeSize);
     metadataProgress.setSize(cid, known);
+    feedMetadataRequests();
     scheduleCountUpdate();
 }
 
@@ -137,12 +163,14 @@ void MainWindow::onKindReceived(const QString& cid, const QString& kind)
     if (!kind.isEmpty())
         kindCache.insert(cid, kind);
     metadataProgress.setKind(cid, !kind.isEmpty());
+    feedMetadataRequests();
     scheduleCountUpdate();
 }
 
 void MainWindow::onKindFailed(const QString& cid)
 {
     metadataProgress.setKind(cid, false);
+    feedMetadataRequests();
     scheduleCountUpdate();
 }
 

@@ -94,6 +94,23 @@ const QLocale& numberLocale()
     return locale;
 }
 
+void countType(PinTypeCounts& counts, PinModel::PinType type)
+{
+    switch (type) {
+    case PinModel::PinType::Recursive:
+        ++counts.recursive;
+        break;
+    case PinModel::PinType::Direct:
+        ++counts.direct;
+        break;
+    case PinModel::PinType::Indirect:
+        ++counts.indirect;
+        break;
+    case PinModel::PinType::Other:
+        break;
+    }
+}
+
 } // namespace
 
 PinModel::PinModel(QObject* parent)
@@ -304,6 +321,7 @@ PinModel::PreparedPins PinModel::prepare(QList<PinEntry> newPins, int column, Qt
     for (int row = 0; row < rowTotal; ++row) {
         const PinEntry& pin = rows.at(row);
         prepared.rowKeys[row] = RowKeys { pin.dagSize, pin.refsCount, pinTypeOf(pin.type) };
+        countType(prepared.typeCounts, prepared.rowKeys[row].type);
         prepared.knownSizeTotal += qMax<qint64>(pin.dagSize, 0);
     }
     PinOrder(rows, prepared.rowKeys, column, direction, prepared.kindRanks).sortAll(prepared.order, prepared.keys);
@@ -319,6 +337,7 @@ void PinModel::adopt(PreparedPins prepared)
     releaseRows(std::exchange(pins, std::move(prepared.pins)));
     rowsByCid = std::move(prepared.index);
     rowKeys = std::move(prepared.rowKeys);
+    typeCounts = prepared.typeCounts;
     knownSizeTotal = prepared.knownSizeTotal;
     kindRanks = std::move(prepared.kindRanks);
     unsortedPins.clear();
@@ -401,6 +420,7 @@ void PinModel::clear()
     knownSizeTotal = 0;
     rowsByCid.clear();
     rowKeys.clear();
+    typeCounts = {};
     rowToPin.clear();
     pinToRow.clear();
     rowSortKeys.clear();
@@ -418,26 +438,6 @@ const PinEntry* PinModel::pinAt(int row) const
     return &pins.at(rowToPin.at(row));
 }
 
-PinTypeCounts PinModel::countsByType() const
-{
-    PinTypeCounts counts;
-    for (const RowKeys& keys : rowKeys) {
-        switch (keys.type) {
-        case PinType::Recursive:
-            ++counts.recursive;
-            break;
-        case PinType::Direct:
-            ++counts.direct;
-            break;
-        case PinType::Indirect:
-            ++counts.indirect;
-            break;
-        case PinType::Other:
-            break;
-        }
-    }
-    return counts;
-}
 
 QStringList PinModel::allCids() const
 {
@@ -609,8 +609,12 @@ bool PinFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sou
     if (searchFixed && fixedOutcome == FixedOutcome::AllShown)
         return true;
     if (searchFixed && fixedOutcome == FixedOutcome::IndirectHidden && !sourceParent.isValid()
-        && sourceRow >= 0 && sourceRow < pinModel->pinCount())
-        return pinModel->pinTypeAt(sourceRow) != PinModel::PinType::Indirect;
+        && sourceRow >= 0 && sourceRow < pinModel->pinCount()) {
+        // Sorted by another column, the rows' types lie all over memory: a table without
+        // indirect pins (the combined filter's, always) need not read them.
+        return pinModel->countsByType().indirect == 0
+            || pinModel->pinTypeAt(sourceRow) != PinModel::PinType::Indirect;
+    }
     // The base class evaluates rows more than once while a search is applied, and every row
     // again whenever the model's rows move; a pin's outcome is worked out once.
     if (rowsMoving && pinModel && !sourceParent.isValid() && outcomesGeneration == pinModel->loadGeneration()

@@ -22,6 +22,7 @@ struct PinTypeCounts {
     int indirect = 0;
 };
 
+
 // The rows of the pin table: one PinEntry per row, metadata filled in cell by cell.
 //
 // The model sorts itself: rows are shown through a permutation of the pins, kept in order by the
@@ -89,7 +90,7 @@ public:
     const PinEntry& pinAtIndex(int pinIndex) const { return pins.at(pinIndex); }
     // Changes with every setPins and clear, so that what was derived from the rows can tell.
     quint64 loadGeneration() const { return generation; }
-    PinTypeCounts countsByType() const;
+    PinTypeCounts countsByType() const { return typeCounts; }
     // Sum of the DAG sizes known so far, over all rows.
     qint64 knownDagSizeTotal() const { return knownSizeTotal; }
     QStringList allCids() const;
@@ -112,6 +113,7 @@ private:
         QList<quint64> keys;
         QMap<QString, quint64> kindRanks;
         qint64 knownSizeTotal = 0;
+        PinTypeCounts typeCounts;
         int column = -1;
         Qt::SortOrder direction = Qt::AscendingOrder;
     };
@@ -147,6 +149,7 @@ private:
     quint64 preparation = 0; // the list being prepared; older preparations are dropped
     bool preparing = false;
     qint64 knownSizeTotal = 0;
+    PinTypeCounts typeCounts; // types never change within a load
     mutable QFont cidFont;
     mutable QFont headerFont;
     mutable bool headerFontReady = false;

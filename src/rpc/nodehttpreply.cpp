@@ -18,6 +18,10 @@ namespace {
 constexpr qint64 kUploadWindowBytes = 256 * 1024;
 // An error body is a line or a small JSON object; more is not read for the message.
 constexpr qint64 kErrorBodyPeekBytes = 64 * 1024;
+// What the socket takes from the system per read. Unbounded, a node that outpaces a busy window
+// hands over tens of megabytes in one read, copied three times before anyone looks at them; the
+// rest waits in the system's buffer, and the node waits for room there.
+constexpr qint64 kSocketReadBufferBytes = 1024 * 1024;
 
 QNetworkReply::NetworkError errorForStatus(int status)
 {
@@ -80,6 +84,7 @@ NodeHttpReply::NodeHttpReply(
         bodyLength = inlineBody.size();
     }
 
+    socket->setReadBufferSize(kSocketReadBufferBytes);
     silenceTimer->setSingleShot(true);
     connect(silenceTimer, &QTimer::timeout, this, &NodeHttpReply::onSilenceTimeout);
     connect(socket, &QTcpSocket::connected, this, &NodeHttpReply::onConnected);

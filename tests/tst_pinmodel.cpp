@@ -266,6 +266,15 @@ private slots:
             (QStringList {
                 QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("d") }));
         QCOMPARE(model.pinAt(2)->cid, QStringLiteral("c"));
+        // The list order, whatever room is offered: only an unshared one of the right size is used.
+        const QStringList inListOrder { QStringLiteral("a"), QString(), QStringLiteral("c"),
+            QStringLiteral("a"), QStringLiteral("d") };
+        QCOMPARE(model.cidsInListOrder(), inListOrder);
+        QCOMPARE(model.cidsInListOrder(QStringList(5)), inListOrder);
+        QCOMPARE(model.cidsInListOrder(QStringList(4)), inListOrder);
+        const QStringList sharedRoom(5);
+        QCOMPARE(model.cidsInListOrder(sharedRoom), inListOrder);
+        QVERIFY(sharedRoom.at(0).isNull());
         QVERIFY(!model.pinAt(-1));
         QVERIFY(!model.pinAt(5));
 

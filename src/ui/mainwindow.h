@@ -184,7 +184,8 @@ private:
     // Refresh cycle (mainwindow_refresh.cpp).
     void triggerRefresh(bool force);
     void setRefreshing(bool on);
-    QStringList cidsToShareWithTheNextList() const;
+    QStringList cidsToShareWithTheNextList();
+    void prepareRoomForSharedCids();
     void updateCountLabels();
     int countUpdateIntervalMs() const;
     int minimumCidColumnWidth() const;
@@ -316,6 +317,7 @@ private:
     quint64 metadataBacklogLoad = 0;
     int metadataBacklogNext = -1;
     MetadataFeed metadataFeed; // of those looked at, the ones the client has yet to be given
+    QStringList sharedCidsRoom; // one empty entry per pin, made ahead for the next refresh
 
     // Set when destruction begins: windows that die with us must not reach the status line.
     bool shuttingDown = false;

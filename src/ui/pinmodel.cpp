@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -451,13 +452,19 @@ QStringList PinModel::allCids() const
     return cids;
 }
 
-QStringList PinModel::cidsInListOrder() const
+QStringList PinModel::cidsInListOrder(QStringList room) const
 {
-    QStringList cids;
-    cids.reserve(pins.size());
+    if (room.size() != pins.size() || !room.isDetached()) {
+        QStringList cids;
+        cids.reserve(pins.size());
+        for (const PinEntry& pin : pins)
+            cids.append(pin.cid);
+        return cids;
+    }
+    QString* out = room.data();
     for (const PinEntry& pin : pins)
-        cids.append(pin.cid);
-    return cids;
+        *out++ = pin.cid;
+    return room;
 }
 
 QString PinModel::formatSize(qint64 bytes)
@@ -503,11 +510,16 @@ void PinFilterProxyModel::setSourceModel(QAbstractItemModel* model)
         if (filterRole() != Qt::DisplayRole)
             forgetOutcomes();
         rowsMoving = true;
+        // The base class re-maps every row in its own handler of the change, before ours: without
+        // a search, a row need not even be looked up.
+        fixedBeforeMove = { searchFixed, fixedOutcome };
+        fixSearch();
     }));
     pinModelConnections.append(connect(pinModel, &QAbstractItemModel::layoutChanged, this, [this] {
         // The base class maps rows lazily: map them while the outcomes hold.
         withSearchFixed([this] { rowCount(); });
         rowsMoving = false;
+        std::tie(searchFixed, fixedOutcome) = fixedBeforeMove;
     }));
     // A new load is filtered row by row when the table next asks, inside the base class's own
     // reset handler: the search is decoded before it and holds until the reset is over.

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 class PinOrder;
 class QTimer;
@@ -94,8 +95,9 @@ public:
     // Sum of the DAG sizes known so far, over all rows.
     qint64 knownDagSizeTotal() const { return knownSizeTotal; }
     QStringList allCids() const;
-    // The CIDs in the order given to setPins, whatever the sort.
-    QStringList cidsInListOrder() const;
+    // The CIDs in the order given to setPins, whatever the sort; written into `room` when it holds
+    // one entry per pin and is not shared, so that a large list costs no fresh memory here.
+    QStringList cidsInListOrder(QStringList room = {}) const;
 
     static QString formatSize(qint64 bytes);
 
@@ -220,6 +222,7 @@ private:
     // With the search fixed and empty, what a row's outcome comes down to.
     enum class FixedOutcome : quint8 { Searched, AllShown, IndirectHidden };
     FixedOutcome fixedOutcome = FixedOutcome::Searched;
+    std::pair<bool, FixedOutcome> fixedBeforeMove { false, FixedOutcome::Searched };
     void fixSearch();
     QList<QMetaObject::Connection> pinModelConnections;
     mutable DecodedSearch decoded;

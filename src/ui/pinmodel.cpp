@@ -454,17 +454,12 @@ QStringList PinModel::allCids() const
 
 QStringList PinModel::cidsInListOrder(QStringList room) const
 {
-    if (room.size() != pins.size() || !room.isDetached()) {
-        QStringList cids;
-        cids.reserve(pins.size());
-        for (const PinEntry& pin : pins)
-            cids.append(pin.cid);
-        return cids;
-    }
-    QString* out = room.data();
+    QStringList cids
+        = room.size() == pins.size() && room.isDetached() ? std::move(room) : QStringList(pins.size());
+    QString* out = cids.data();
     for (const PinEntry& pin : pins)
         *out++ = pin.cid;
-    return room;
+    return cids;
 }
 
 QString PinModel::formatSize(qint64 bytes)
